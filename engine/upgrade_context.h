@@ -1,0 +1,48 @@
+// The record of one update run, the engine's single failure path, the cancellation
+// poll and the closing of the receiver's port.
+//
+// Failure model: a step that fails calls UpgradeError, which writes the message into
+// the context and leaves the step at once. Only two places catch: the run's outermost
+// handler and the protocol's handshake wait, both through RunCatchingUpgradeErrors.
+// The exit is a non-local jump, not a C++ exception: it allocates nothing, so a failing
+// run stays off the heap like a successful one. Engine code therefore keeps no objects
+// with destructors on the stack between a catch point and a raise site.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr int ERROR_TEXT_CHARS = 256;  // including the terminator
+constexpr int PORT_NAME_CHARS = 32;    // including the terminator
+
+struct UpgradeContext {
+    HANDLE portHandle;  // 0 until opened, INVALID_HANDLE_VALUE after a failed open
+    wchar_t errorText[ERROR_TEXT_CHARS];
+    uint16_t crcTable[256];
+    bool isCompactFlash;
+    uint32_t progressPercent;  // highest position sent to the progress bar, 0 to 100
+    wchar_t portName[PORT_NAME_CHARS];
+};
+
+// The manual-reset event that cancels a run: created, reset and set by the window,
+// only read here.
+extern HANDLE g_hCancelEvent;
+
+// Port closed (0), no error text, progress 0. Returns the context.
+UpgradeContext& InitContext(UpgradeContext& context);
+
+// Formats the message (wide printf rules; %ls for a wide string argument) into
+// context.errorText, cut to fit, and leaves the current step for the innermost handler.
+[[noreturn]] void UpgradeError(UpgradeContext& context, const wchar_t* format, ...);
+
+// Runs step(context) as a catch-all scope. True when the step ran to its end; false
+// when an upgrade error left it, its message then in context.errorText.
+bool RunCatchingUpgradeErrors(UpgradeContext& context, void (*step)(UpgradeContext&));
+
+// True exactly when the cancel event is signalled. Never blocks, changes nothing.
+bool IsCancelled();
+
+// Closes the port if it is open (neither 0 nor INVALID_HANDLE_VALUE); portHandle is 0
+// afterwards in every case, so any number of calls close the handle at most once.
+void ClosePort(UpgradeContext& context);

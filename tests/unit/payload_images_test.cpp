@@ -1,0 +1,71 @@
+#include "engine/payload_images.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::vector<unsigned char> ReadResource(const char* name) {
+    std::string path = std::string(VANDREL_RES_DIR) + "/" + name;
+    std::vector<unsigned char> bytes;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        ADD_FAILURE() << "cannot open " << path;
+        return bytes;
+    }
+    unsigned char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+    fclose(f);
+    return bytes;
+}
+
+TEST(PayloadImages, ArraysHoldTheFilesBytes) {
+    const std::vector<unsigned char> loader = ReadResource("loader.bin");
+    const std::vector<unsigned char> rom = ReadResource("rom-2.3.7.bin");
+    ASSERT_EQ(loader.size(), LOADER_IMAGE_SIZE);
+    ASSERT_EQ(rom.size(), ROM_IMAGE_SIZE);
+    EXPECT_EQ(memcmp(LoaderImage, loader.data(), loader.size()), 0);
+    EXPECT_EQ(memcmp(RomImage, rom.data(), rom.size()), 0);
+}
+
+TEST(PayloadImages, LaidOutOneAfterTheOtherOnFourByteBoundaries) {
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(LoaderImage) % 4, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(RomImage) % 4, 0u);
+    ASSERT_EQ(RomImage, LoaderImage + LOADER_IMAGE_SIZE + 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(LoaderImage[LOADER_IMAGE_SIZE + i], 0) << "alignment byte " << i;
+    }
+}
+
+TEST(PayloadImages, ShapedLikeFirmware) {
+    // Both begin with a vector table of "LDR PC, [PC, #0x18]" words.
+    const unsigned char vector[] = {0x18, 0xF0, 0x9F, 0xE5};
+    EXPECT_EQ(memcmp(LoaderImage, vector, 4), 0);
+    EXPECT_EQ(memcmp(RomImage, vector, 4), 0);
+    // The loader ends with a printable banner.
+    const char* banner = reinterpret_cast<const char*>(LoaderImage + LOADER_IMAGE_SIZE - 23);
+    EXPECT_STREQ(banner, "Tavrin Kivo loader 1.0");
+    // The ROM carries its version, every byte value, and plenty of the bytes a careless
+    // serial link swallows (NUL) or takes for flow control (XON 0x11, XOFF 0x13).
+    const std::string rom(reinterpret_cast<const char*>(RomImage), ROM_IMAGE_SIZE);
+    EXPECT_NE(rom.find("2.3.7"), std::string::npos);
+    size_t counts[256] = {};
+    for (unsigned char b : rom) {
+        ++counts[b];
+    }
+    for (int value = 0; value < 256; ++value) {
+        EXPECT_GT(counts[value], 0u) << "byte " << value;
+    }
+    for (int value : {0x00, 0x11, 0x13}) {
+        EXPECT_GT(counts[value], 1000u) << "byte " << value;
+    }
+}
+
+}  // namespace

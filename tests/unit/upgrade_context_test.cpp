@@ -1,0 +1,114 @@
+#include "engine/upgrade_context.h"
+
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <string>
+
+#include "tests/fakes/fake_os.h"
+
+namespace {
+
+class ErrorModel : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::ResetWorld();
+        g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        InitContext(context);
+    }
+    void TearDown() override { CloseHandle(g_hCancelEvent); }
+    UpgradeContext context;
+};
+
+TEST_F(ErrorModel, InitContextStartsARunClean) {
+    context.portHandle = reinterpret_cast<HANDLE>(0x55);
+    wcscpy(context.errorText, L"left over");
+    context.progressPercent = 77;
+    EXPECT_EQ(&InitContext(context), &context);
+    EXPECT_EQ(context.portHandle, HANDLE(0));
+    EXPECT_STREQ(context.errorText, L"");
+    EXPECT_EQ(context.progressPercent, 0u);
+}
+
+void FailWithPortName(UpgradeContext& context) {
+    wcscpy(context.portName, L"COM9:");
+    UpgradeError(context, L"Couldn't open GPS receiver port (%ls)", context.portName);
+}
+
+void FailWithOverlongMessage(UpgradeContext& context) {
+    static std::wstring longText(600, L'x');
+    UpgradeError(context, L"%ls", longText.c_str());
+}
+
+TEST_F(ErrorModel, MessageIsFormattedAndCutToFit) {
+    EXPECT_FALSE(RunCatchingUpgradeErrors(context, FailWithPortName));
+    EXPECT_STREQ(context.errorText, L"Couldn't open GPS receiver port (COM9:)");
+
+    EXPECT_FALSE(RunCatchingUpgradeErrors(context, FailWithOverlongMessage));
+    EXPECT_EQ(wcsnlen(context.errorText, ERROR_TEXT_CHARS), size_t(ERROR_TEXT_CHARS - 1));
+}
+
+int g_stepsAfterInnerFailure;
+
+void InnerFailure(UpgradeContext& context) { UpgradeError(context, L"first"); }
+
+void SwallowThenFail(UpgradeContext& context) {
+    EXPECT_FALSE(RunCatchingUpgradeErrors(context, InnerFailure));
+    ++g_stepsAfterInnerFailure;
+    UpgradeError(context, L"second");
+}
+
+void SwallowAndFinish(UpgradeContext& context) {
+    EXPECT_FALSE(RunCatchingUpgradeErrors(context, InnerFailure));
+    ++g_stepsAfterInnerFailure;
+}
+
+TEST_F(ErrorModel, NestedHandlersEachCatchTheirOwnAndTheOuterShowsTheLastMessage) {
+    g_stepsAfterInnerFailure = 0;
+    EXPECT_FALSE(RunCatchingUpgradeErrors(context, SwallowThenFail));
+    EXPECT_EQ(g_stepsAfterInnerFailure, 1);
+    EXPECT_STREQ(context.errorText, L"second");
+
+    // A swallowed failure leaves its text, and the outer step still ends normally.
+    EXPECT_TRUE(RunCatchingUpgradeErrors(context, SwallowAndFinish));
+    EXPECT_EQ(g_stepsAfterInnerFailure, 2);
+    EXPECT_STREQ(context.errorText, L"first");
+}
+
+TEST_F(ErrorModel, ClosePortClosesAnOpenHandleExactlyOnce) {
+    const HANDLE open = reinterpret_cast<HANDLE>(0x1234);
+    struct Case {
+        HANDLE before;
+        int expectedCloses;
+    };
+    for (const Case& c : {Case{0, 0}, Case{INVALID_HANDLE_VALUE, 0}, Case{open, 1}}) {
+        fake::ResetWorld();
+        context.portHandle = c.before;
+        ClosePort(context);
+        ClosePort(context);
+        EXPECT_EQ(context.portHandle, HANDLE(0));
+        EXPECT_EQ(fake::CloseCount(c.before), c.expectedCloses);
+    }
+}
+
+void FailBeforeOpening(UpgradeContext& context) {
+    UpgradeError(context, L"GPS receiver not attached");
+}
+
+TEST_F(ErrorModel, ErrorBeforeThePortOpensLeavesNothingToClose) {
+    EXPECT_FALSE(RunCatchingUpgradeErrors(context, FailBeforeOpening));
+    ClosePort(context);
+    EXPECT_EQ(context.portHandle, HANDLE(0));
+    EXPECT_EQ(fake::CloseCount(0), 0);
+}
+
+TEST_F(ErrorModel, IsCancelledFollowsTheEventWithoutChangingIt) {
+    EXPECT_FALSE(IsCancelled());
+    SetEvent(g_hCancelEvent);
+    EXPECT_TRUE(IsCancelled());
+    EXPECT_TRUE(IsCancelled());  // manual reset: polling does not consume it
+    ResetEvent(g_hCancelEvent);
+    EXPECT_FALSE(IsCancelled());
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+# Shared by ./test, ./run and the other top-level commands: install what is missing,
+# build, and start the Wine and X services the programs need. Source it from the
+# repository root. Every process started here is ended by vandrel_cleanup, which the
+# commands run on exit (also when interrupted).
+
+VANDREL_ROOT=$(pwd)
+BUILD_DIR=${BUILD_DIR:-$VANDREL_ROOT/build}
+export WINEPREFIX=${WINEPREFIX:-$BUILD_DIR/wine}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+VANDREL_PIDS=()
+
+# command-that-must-exist:debian-package
+VANDREL_NEEDS=(
+    x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix
+    cmake:cmake
+    ninja:ninja-build
+    /usr/src/googletest/CMakeLists.txt:googletest
+    wine:wine
+    wine64:wine64
+    Xvfb:xvfb
+    socat:socat
+    xdotool:xdotool
+    xwd:x11-apps
+    convert:imagemagick
+    python3:python3
+)
+
+vandrel_install() {
+    local missing=() entry tool package
+    for entry in "${VANDREL_NEEDS[@]}"; do
+        tool=${entry%%:*}
+        package=${entry#*:}
+        if [[ $tool == /* ]]; then
+            [[ -e $tool ]] || missing+=("$package")
+        else
+            command -v "$tool" >/dev/null 2>&1 || missing+=("$package")
+        fi
+    done
+    # The stand-in for ImageMagick that some images ship cannot convert anything.
+    if command -v convert >/dev/null 2>&1 && ! convert -version 2>/dev/null | grep -q ImageMagick; then
+        missing+=(imagemagick)
+    fi
+    if ((${#missing[@]})); then
+        echo "Installing: ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}" >/dev/null
+    fi
+}
+
+vandrel_build() {
+    if [[ ! -f $BUILD_DIR/build.ninja ]]; then
+        cmake --preset default -B "$BUILD_DIR" >/dev/null
+    fi
+    cmake --build "$BUILD_DIR"
+}
+
+vandrel_start_wine() {
+    if [[ ! -f $WINEPREFIX/system.reg ]]; then
+        echo "Making the Wine prefix $WINEPREFIX"
+        wineboot -i >/dev/null 2>&1
+        wineserver -w
+    fi
+    # A persistent server makes each Wine process start in a fraction of a second.
+    wineserver -p &
+    VANDREL_PIDS+=($!)
+    # Start Wine's own services now, away from any test's output: a service that a test
+    # process started would inherit that test's output pipe and keep CTest waiting.
+    wineboot >/dev/null 2>&1 </dev/null
+}
+
+vandrel_start_xvfb() {
+    local fd_file
+    fd_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+    VANDREL_PIDS+=($!)
+    for _ in $(seq 100); do
+        [[ -s $fd_file ]] && break
+        sleep 0.05
+    done
+    export DISPLAY=":$(cat "$fd_file")"
+    rm -f "$fd_file"
+}
+
+vandrel_cleanup() {
+    local pid
+    wineserver -k >/dev/null 2>&1 || true
+    for pid in "${VANDREL_PIDS[@]}"; do
+        kill "$pid" >/dev/null 2>&1 || true
+    done
+    wait >/dev/null 2>&1 || true
+}

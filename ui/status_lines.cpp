@@ -1,0 +1,61 @@
+#include "ui/status_lines.h"
+
+#include <commctrl.h>
+
+#include <cwchar>
+
+#include "ui/main_window.h"
+
+wchar_t g_statusText[STATUS_LINE_CHARS];
+wchar_t g_timeText[STATUS_LINE_CHARS];
+CRITICAL_SECTION g_statusLock;
+
+namespace {
+
+const wchar_t TIME_REMAINING_FORMAT[] = L"Time remaining: %u:%.2u";
+
+// Erases and repaints one line's band: the full client width, one default-font line
+// high, starting at top.
+void InvalidateBand(LONG top) {
+    RECT band;
+    GetClientRect(g_hMainWnd, &band);
+    band.top = top;
+    band.bottom = top + g_lineHeight;
+    InvalidateRect(g_hMainWnd, &band, TRUE);
+}
+
+}  // namespace
+
+void SetStatusText(UpgradeContext&, const wchar_t* text, bool force) {
+    if (IsCancelled() && !force) {
+        return;
+    }
+    EnterCriticalSection(&g_statusLock);
+    size_t length = wcsnlen(text, STATUS_LINE_CHARS - 1);
+    wmemcpy(g_statusText, text, length);
+    g_statusText[length] = L'\0';
+    LeaveCriticalSection(&g_statusLock);
+    InvalidateBand(7 * g_lineHeight);
+}
+
+void SetTimeRemaining(UpgradeContext&, uint32_t seconds, bool force) {
+    if (IsCancelled() && !force) {
+        return;
+    }
+    EnterCriticalSection(&g_statusLock);
+    if (seconds == TIME_REMAINING_NONE) {
+        g_timeText[0] = L'\0';
+    } else {
+        swprintf(g_timeText, STATUS_LINE_CHARS, TIME_REMAINING_FORMAT, seconds / 60,
+                 seconds % 60);
+    }
+    LeaveCriticalSection(&g_statusLock);
+    InvalidateBand(3 * g_boldLineHeight);
+}
+
+void SetProgress(UpgradeContext& context) {
+    if (IsCancelled()) {
+        return;
+    }
+    SendMessageW(g_hProgress, PBM_SETPOS, context.progressPercent, 0);
+}

@@ -1,0 +1,3 @@
+#include <windows.h>
+
+HANDLE g_hCancelEvent;
