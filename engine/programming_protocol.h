@@ -3,7 +3,14 @@
 // the end marker.
 #pragma once
 
+#include <cstdint>
+
 #include "engine/upgrade_context.h"
+
+constexpr uint32_t CHUNK_SIZE = 16384;  // largest chunk the loader takes
+
+// The receiver runs no loader that speaks to us: its handshake never came.
+constexpr const wchar_t* UPDATE_NOT_SUPPORTED_TEXT = L"GPS update not supported";
 
 // Sends the loader as one length-framed stream. Reads nothing back.
 void SendLoader(UpgradeContext& context);

@@ -51,7 +51,9 @@ bool RunCatchingUpgradeErrors(UpgradeContext& context, void (*step)(UpgradeConte
     return true;
 }
 
-bool IsCancelled() { return WaitForSingleObject(g_hCancelEvent, 0) == WAIT_OBJECT_0; }
+bool IsCancelled() {
+    return WaitForSingleObject(g_hCancelEvent, 0) == WAIT_OBJECT_0;
+}
 
 void ClosePort(UpgradeContext& context) {
     if (context.portHandle != 0 && context.portHandle != INVALID_HANDLE_VALUE) {
