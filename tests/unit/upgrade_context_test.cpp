@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <string>
 
+#include "tests/fakes/allocation_counter.h"
 #include "tests/fakes/fake_os.h"
 
 namespace {
@@ -73,6 +74,17 @@ TEST_F(ErrorModel, NestedHandlersEachCatchTheirOwnAndTheOuterShowsTheLastMessage
     EXPECT_TRUE(RunCatchingUpgradeErrors(context, SwallowAndFinish));
     EXPECT_EQ(g_stepsAfterInnerFailure, 2);
     EXPECT_STREQ(context.errorText, L"first");
+}
+
+TEST_F(ErrorModel, RaisingAndCatchingUsesNoHeap) {
+    const long before = fake::AllocationCount();
+    EXPECT_FALSE(RunCatchingUpgradeErrors(context, SwallowThenFail));
+    EXPECT_EQ(fake::AllocationCount() - before, 0);
+
+    // The count is live: the same measurement sees a single allocation.
+    std::wstring* allocated = new std::wstring(L"x");
+    EXPECT_GT(fake::AllocationCount() - before, 0);
+    delete allocated;
 }
 
 TEST_F(ErrorModel, ClosePortClosesAnOpenHandleExactlyOnce) {
