@@ -62,6 +62,10 @@ vandrel_start_wine() {
         wineboot -i >/dev/null 2>&1
         wineserver -w
     fi
+    # The window is drawn in Tahoma. Wine carries the face but, as packaged here, does not
+    # find it by itself; in the prefix's font folder it does.
+    mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+    cp -n /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     # A persistent server makes each Wine process start in a fraction of a second.
     wineserver -p &
     VANDREL_PIDS+=($!)
