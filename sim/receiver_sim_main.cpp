@@ -229,7 +229,9 @@ void Serve(HANDLE port, ReceiverModel& model, const Options& options) {
         }
         DWORD got = 0;
         if (wanted > 0 && ReadFile(port, input, wanted, &got, nullptr) && got > 0) {
-            creditMilliBytes -= options.scenario.paced ? got * 1000ull : 0;
+            if (options.scenario.paced) {
+                creditMilliBytes -= got * 1000ull;
+            }
             for (DWORD i = 0; i < got; ++i) {
                 model.HostBytes(&input[i], 1, model.LineSpeed(), now);
             }
@@ -296,10 +298,12 @@ int main(int argc, char** argv) {
     fflush(stdout);
     if (options.summaryPath != nullptr) {
         FILE* file = fopen(options.summaryPath, "w");
-        if (file != nullptr) {
-            PrintSummary(file, *model, romSize);
-            fclose(file);
+        if (file == nullptr) {
+            fprintf(stderr, "receiver-sim: cannot write %s\n", options.summaryPath);
+            return 1;
         }
+        PrintSummary(file, *model, romSize);
+        fclose(file);
     }
     return 0;
 }

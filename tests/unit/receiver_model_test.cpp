@@ -9,7 +9,6 @@
 
 #include "engine/chunk_checksum.h"
 #include "engine/payload_images.h"
-#include "sim/loader_crc.h"
 #include "sim/wire.h"
 #include "tests/fakes/allocation_counter.h"
 #include "tests/fakes/receiver_peer.h"
@@ -66,10 +65,21 @@ struct Host {
     void Send(const Bytes& bytes, uint32_t baud = LOADER_BAUD) {
         peer.OnHostBytes(bytes.data(), static_cast<uint32_t>(bytes.size()), baud, now);
     }
-    void SwitchSpeed(uint32_t requestBaud = BOOT_BAUD, uint32_t confirmBaud = LOADER_BAUD) {
+    // The speed switch, then the loader at the speed the host has switched to.
+    void Boot(uint32_t requestBaud = BOOT_BAUD, uint32_t loaderBaud = LOADER_BAUD) {
         Send({0x53, 0x02}, requestBaud);
         now += 100;
-        Send({0x53, 0x00}, confirmBaud);
+        Send({0x53, 0x00}, loaderBaud);
+        Send(LoaderStream(), loaderBaud);
+    }
+    // Boot, handshake and erase, each answer awaited for at most limitMs.
+    bool ReachChunks(uint32_t limitMs) {
+        Boot();
+        if (Await("Y", limitMs) != 'Y') {
+            return false;
+        }
+        Send({'Y'});
+        return Await("E", limitMs) == 'E';
     }
     // Reads until one of the wanted bytes comes (returned) or limitMs pass (0).
     uint8_t Await(const char* wanted, uint32_t limitMs, uint32_t baud = LOADER_BAUD) {
@@ -99,8 +109,7 @@ struct UpdaterLog {
 // would (5 s for an answer, 30 s and a little for the erase).
 UpdaterLog RunUpdate(Host& host) {
     UpdaterLog log;
-    host.SwitchSpeed();
-    host.Send(LoaderStream());
+    host.Boot();
     for (const char* wanted : {"Y", "E"}) {
         const uint8_t answer = host.Await(wanted, wanted[0] == 'E' ? 31000 : 5000);
         if (answer == 0) {
@@ -265,11 +274,7 @@ TEST(ReceiverModel, ChunkThatFailsItsCheckIsRefusedAndNotWritten) {
         SCOPED_TRACE(c.name);
         auto receiver = MakeReceiver({});
         Host host(*receiver, 0);
-        host.SwitchSpeed();
-        host.Send(LoaderStream());
-        ASSERT_EQ(host.Await("Y", 10), 'Y');
-        host.Send({'Y'});
-        ASSERT_EQ(host.Await("E", 10), 'E');
+        ASSERT_TRUE(host.ReachChunks(10));
         host.Send(ChunkFrame(0, CHUNK));
         ASSERT_EQ(host.Await("YN", 10), 'Y');
 
@@ -296,8 +301,7 @@ TEST(ReceiverModel, GoAheadBeforeTheHandshakeIsLost) {
     scenario.handshakeDelayMs = 1000;
     auto receiver = MakeReceiver(scenario);
     Host host(*receiver, 0);
-    host.SwitchSpeed();
-    host.Send(LoaderStream());
+    host.Boot();
     host.Send({'Y'});  // the loader is not running yet
     EXPECT_EQ(host.Await("Y", 2000), 'Y');
     EXPECT_EQ(host.Await("E", 1000), 0);
@@ -310,8 +314,7 @@ TEST(ReceiverModel, ChunkSentDuringTheEraseIsLost) {
     scenario.eraseMs = 1000;
     auto receiver = MakeReceiver(scenario);
     Host host(*receiver, 0);
-    host.SwitchSpeed();
-    host.Send(LoaderStream());
+    host.Boot();
     ASSERT_EQ(host.Await("Y", 10), 'Y');
     host.Send({'Y'});
     host.Send(ChunkFrame(0, CHUNK));
@@ -324,10 +327,10 @@ TEST(ReceiverModel, ChunkSentDuringTheEraseIsLost) {
 
 struct SpeedCase {
     const char* name;
-    uint32_t requestBaud, confirmBaud, readBaud;  // the host's speeds
-    uint32_t receiverSpeed;                       // where the receiver ends up
-    uint32_t garbled;                             // bytes it could not read
-    std::string heard;                            // what the host reads back
+    uint32_t requestBaud, loaderBaud, readBaud;  // the host's speeds
+    uint32_t receiverSpeed;                      // where the receiver ends up
+    uint32_t garbled;                            // bytes it could not read
+    std::string heard;                           // what the host reads back
 };
 
 TEST(ReceiverModel, BytesAtTheWrongSpeedArriveGarbled) {
@@ -344,8 +347,7 @@ TEST(ReceiverModel, BytesAtTheWrongSpeedArriveGarbled) {
         SCOPED_TRACE(c.name);
         auto receiver = MakeReceiver({});
         Host host(*receiver, 0);
-        host.SwitchSpeed(c.requestBaud, c.confirmBaud);
-        host.Send(LoaderStream(), c.confirmBaud);
+        host.Boot(c.requestBaud, c.loaderBaud);
         host.Await("", 100, c.readBaud);
         EXPECT_EQ(receiver->LineSpeed(), c.receiverSpeed);
         EXPECT_EQ(receiver->Summary().bytesGarbled, c.garbled);
@@ -385,11 +387,7 @@ TEST(ReceiverModel, PacedAnswerWaitsForTheRequestToCrossTheLine) {
         scenario.paced = c.paced;
         auto receiver = MakeReceiver(scenario);
         Host host(*receiver, 0);
-        host.SwitchSpeed();
-        host.Send(LoaderStream());
-        ASSERT_EQ(host.Await("Y", 1000), 'Y');
-        host.Send({'Y'});
-        ASSERT_EQ(host.Await("E", 1000), 'E');
+        ASSERT_TRUE(host.ReachChunks(1000));
         host.now += 10;
 
         const uint32_t sentAt = host.now;
@@ -405,8 +403,7 @@ TEST(ReceiverModel, PacedBytesLeaveNoFasterThanTheLine) {
     scenario.noiseCount = 22;  // with the handshake, 23 bytes: 2.0 ms at 115,200 bit/s
     auto receiver = MakeReceiver(scenario);
     Host host(*receiver, 0);
-    host.SwitchSpeed();
-    host.Send(LoaderStream());  // crosses the line until 212.3 ms
+    host.Boot();  // the loader crosses the line until 212.3 ms
     const uint32_t heardByMs[][2] = {{212, 0}, {213, 7}, {214, 19}, {215, 23}, {216, 23}};
     for (const auto& [ms, count] : heardByMs) {
         host.Await("", ms - host.now);
@@ -419,27 +416,10 @@ TEST(ReceiverModel, DelaysHoldAcrossTheTickCountWrap) {
     scenario.handshakeDelayMs = 3000;
     auto receiver = MakeReceiver(scenario);
     Host host(*receiver, 0xFFFFFFFF - 1000);
-    host.SwitchSpeed();
-    host.Send(LoaderStream());
+    host.Boot();
     const uint32_t loaderEnd = host.now;
     ASSERT_EQ(host.Await("Y", 5000), 'Y');
     EXPECT_EQ(host.now - loaderEnd, 3000u);
-}
-
-struct CheckValue {
-    const char* text;
-    uint16_t crc;
-};
-
-TEST(ReceiverModel, LoaderCrcCheckValues) {
-    const CheckValue cases[] = {{"123456789", 0x6F91}, {"abc", 0x61DA}, {"", 0xFFFF}};
-    for (const CheckValue& c : cases) {
-        uint16_t crc = LOADER_CRC_START;
-        for (const char* p = c.text; *p != '\0'; ++p) {
-            crc = LoaderCrcStep(crc, static_cast<uint8_t>(*p));
-        }
-        EXPECT_EQ(crc, c.crc) << '"' << c.text << '"';
-    }
 }
 
 }  // namespace
