@@ -1,6 +1,10 @@
 // Program start-up and the main window: its layout units, fonts and controls, fixed
 // when the window is created and never changed afterwards (so the worker may read them
 // without a lock).
+//
+// The program takes no command line and reads no files: the entry point uses only the
+// instance and the show command. It returns 0 in every case, also when the window
+// cannot be created (then at once, showing nothing).
 #pragma once
 
 #include <windows.h>
@@ -8,10 +12,48 @@
 extern HWND g_hMainWnd;
 extern HWND g_hStartButton;
 extern HWND g_hCloseButton;
-extern HWND g_hProgress;   // range 0 to 100
-extern int g_lineHeight;   // L: height plus external leading of the default font
+extern HWND g_hProgress;      // range 0 to 100
+extern int g_lineHeight;      // L: height plus external leading of the default font
 extern int g_boldLineHeight;  // B: the same for g_boldFont
 extern int g_clientWidth;     // W
 extern int g_clientHeight;    // H
 extern HFONT g_normalFont;
 extern HFONT g_boldFont;
+
+// Where a control sits, in client coordinates of the main window.
+struct ControlPlacement {
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+struct ControlLayout {
+    ControlPlacement startButton;
+    ControlPlacement closeButton;
+    ControlPlacement progressBar;
+};
+
+// The controls' places, which depend only on L and the client size at creation: the two
+// buttons at the bottom right, one above the other, and the bar under the heading lines.
+ControlLayout LayOutControls(int lineHeight, int clientWidth, int clientHeight);
+
+// Registers the main window's class under className (result not examined: a failed
+// registration shows as the window not being created).
+void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* className);
+
+// Makes the main window, its fonts, layout units and controls, shows and paints it.
+// False when the window could not be created.
+bool CreateMainWindow(HINSTANCE instance, int showCommand);
+
+// Sets g_lineHeight from the main window's default font.
+void MeasureLineHeight();
+
+// The entry point; the handheld's kernel calls it WinMain, the desktop's wWinMain.
+#ifdef UNDER_CE
+#define VANDREL_ENTRY_POINT WinMain
+#else
+#define VANDREL_ENTRY_POINT wWinMain
+#endif
+int WINAPI VANDREL_ENTRY_POINT(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine,
+                               int showCommand);

@@ -1,0 +1,247 @@
+#include "ui/main_window.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/ui/window_harness.h"
+
+namespace {
+
+using harness::PlaceOf;
+
+void ExpectPlace(const RECT& r, const ControlPlacement& p, const char* what) {
+    EXPECT_EQ(r.left, p.x) << what;
+    EXPECT_EQ(r.top, p.y) << what;
+    EXPECT_EQ(r.right - r.left, p.width) << what;
+    EXPECT_EQ(r.bottom - r.top, p.height) << what;
+}
+
+void ExpectPlacement(const ControlPlacement& p, int x, int y, int width, int height) {
+    EXPECT_EQ(p.x, x);
+    EXPECT_EQ(p.y, y);
+    EXPECT_EQ(p.width, width);
+    EXPECT_EQ(p.height, height);
+}
+
+TEST(ControlLayout, ButtonsSitBottomRightAndTheBarUnderTheHeadings) {
+    struct Case {
+        int L, W, H;
+        ControlPlacement start, close, bar;
+    };
+    const Case cases[] = {
+        // A handheld's 240 x 268 client area with a 13-pixel default font.
+        {13, 240, 268, {127, 190, 100, 26}, {127, 229, 100, 26}, {13, 70, 214, 20}},
+        // The desktop's default font is taller: everything follows L.
+        {16, 762, 551, {646, 455, 100, 32}, {646, 503, 100, 32}, {16, 85, 730, 20}},
+        {10, 320, 240, {210, 180, 100, 20}, {210, 210, 100, 20}, {10, 55, 300, 20}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "L " << c.L << ", " << c.W << " x " << c.H);
+        const ControlLayout layout = LayOutControls(c.L, c.W, c.H);
+        ExpectPlacement(layout.startButton, c.start.x, c.start.y, c.start.width, c.start.height);
+        ExpectPlacement(layout.closeButton, c.close.x, c.close.y, c.close.width, c.close.height);
+        ExpectPlacement(layout.progressBar, c.bar.x, c.bar.y, c.bar.width, c.bar.height);
+    }
+}
+
+class MainWindow : public harness::MainWindowTest {};
+
+TEST_F(MainWindow, LayoutUnitsAreMeasuredOnTheWindowAsCreated) {
+    RECT client;
+    GetClientRect(g_hMainWnd, &client);
+    EXPECT_EQ(g_clientWidth, client.right);
+    EXPECT_EQ(g_clientHeight, client.bottom);
+
+    // L comes from the window's own default font, B from the bold one: not the same here.
+    HDC dc = GetDC(g_hMainWnd);
+    TEXTMETRICW metrics;
+    GetTextMetricsW(dc, &metrics);
+    EXPECT_EQ(g_lineHeight, metrics.tmHeight + metrics.tmExternalLeading);
+    SelectObject(dc, g_boldFont);
+    GetTextMetricsW(dc, &metrics);
+    EXPECT_EQ(g_boldLineHeight, metrics.tmHeight + metrics.tmExternalLeading);
+    ReleaseDC(g_hMainWnd, dc);
+    EXPECT_NE(g_lineHeight, g_boldLineHeight);
+}
+
+TEST_F(MainWindow, ControlsStandWhereTheLayoutPutsThem) {
+    const ControlLayout layout = LayOutControls(g_lineHeight, g_clientWidth, g_clientHeight);
+    ExpectPlace(PlaceOf(g_hStartButton), layout.startButton, "Start");
+    ExpectPlace(PlaceOf(g_hCloseButton), layout.closeButton, "Close");
+    ExpectPlace(PlaceOf(g_hProgress), layout.progressBar, "progress bar");
+
+    struct Control {
+        HWND window;
+        const wchar_t* className;
+        const wchar_t* text;
+    };
+    const Control controls[] = {{g_hStartButton, L"Button", L"Start"},
+                                {g_hCloseButton, L"Button", L"Close"},
+                                {g_hProgress, L"msctls_progress32", L""}};
+    for (const Control& c : controls) {
+        wchar_t text[32], className[32];
+        GetWindowTextW(c.window, text, 32);
+        GetClassNameW(c.window, className, 32);
+        EXPECT_STREQ(text, c.text);
+        EXPECT_STREQ(className, c.className);
+        EXPECT_EQ(GetDlgCtrlID(c.window), 0) << "the buttons are told apart by handle";
+        EXPECT_EQ(GetParent(c.window), g_hMainWnd);
+        EXPECT_TRUE(IsWindowVisible(c.window));
+        EXPECT_TRUE(IsWindowEnabled(c.window));
+    }
+
+    PBRANGE range = {};
+    SendMessageW(g_hProgress, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+    EXPECT_EQ(range.iLow, 0);
+    EXPECT_EQ(range.iHigh, 100);
+    EXPECT_EQ(SendMessageW(g_hProgress, PBM_GETPOS, 0, 0), 0);
+}
+
+TEST_F(MainWindow, TheWindowIsTitledWhiteAndCarriesTheIcon) {
+    wchar_t title[100];
+    GetWindowTextW(g_hMainWnd, title, 100);
+    EXPECT_STREQ(title, L"GPS ROM upgrade");
+    EXPECT_TRUE(IsWindowVisible(g_hMainWnd));
+    EXPECT_EQ(GetClassLongPtrW(g_hMainWnd, GCL_STYLE), ULONG_PTR(CS_HREDRAW | CS_VREDRAW));
+    EXPECT_EQ(reinterpret_cast<HGDIOBJ>(GetClassLongPtrW(g_hMainWnd, GCLP_HBRBACKGROUND)),
+              GetStockObject(WHITE_BRUSH));
+    EXPECT_NE(GetClassLongPtrW(g_hMainWnd, GCLP_HICON), 0u);
+    EXPECT_EQ(GetClassLongPtrW(g_hMainWnd, GCLP_HCURSOR), 0u);
+}
+
+TEST_F(MainWindow, BothFontsAreNinePointTahomaAtTheirFacesOwnWeight) {
+    struct Font {
+        HFONT font;
+        const wchar_t* face;
+    };
+    for (const Font& f : {Font{g_boldFont, L"Tahoma Bold"}, Font{g_normalFont, L"Tahoma"}}) {
+        LOGFONTW record = {};
+        ASSERT_EQ(GetObjectW(f.font, sizeof record, &record), int(sizeof record));
+        EXPECT_STREQ(record.lfFaceName, f.face);
+        EXPECT_EQ(record.lfHeight, -12) << "9 points at 96 pixels per inch";
+        EXPECT_EQ(record.lfWidth, 0);
+        EXPECT_EQ(record.lfWeight, 0);
+    }
+}
+
+TEST(Resources, TheStringTableTheIconAndNoAcceleratorTable) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    wchar_t text[100] = L"untouched";
+    EXPECT_EQ(LoadStringW(instance, 1, text, 100), 15);
+    EXPECT_STREQ(text, L"GPS ROM upgrade");
+    EXPECT_EQ(LoadStringW(instance, 3, text, 100), 0) << "the class name's entry is empty";
+    EXPECT_EQ(LoadAcceleratorsW(instance, MAKEINTRESOURCEW(3)), nullptr);
+
+    // The icon group: two 16-colour images, 32 x 32 and 16 x 16.
+#pragma pack(push, 2)
+    struct GroupEntry {
+        BYTE width, height, colours, reserved;
+        WORD planes, bitCount;
+        DWORD bytes;
+        WORD id;
+    };
+    struct Group {
+        WORD reserved, type, count;
+        GroupEntry entries[2];
+    };
+#pragma pack(pop)
+    HRSRC found = FindResourceW(instance, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14));
+    ASSERT_NE(found, nullptr);
+    ASSERT_GE(SizeofResource(instance, found), sizeof(Group));
+    const Group* group = static_cast<const Group*>(LockResource(LoadResource(instance, found)));
+    ASSERT_EQ(group->count, 2);
+    const BYTE sizes[] = {32, 16};
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(group->entries[i].width, sizes[i]);
+        EXPECT_EQ(group->entries[i].height, sizes[i]);
+        EXPECT_EQ(group->entries[i].colours, 16);
+        EXPECT_EQ(group->entries[i].bitCount, 4);
+    }
+}
+
+// The program's entry point, driven by a timer of this thread: the message loop
+// dispatches the timer's message, whose procedure then acts on the window. Should the
+// action not end the program, a second timer closes the window after a while.
+class EntryPoint : public ::testing::Test {
+protected:
+    static void CALLBACK Act(HWND, UINT, UINT_PTR timer, DWORD) {
+        if (IsWindow(g_hMainWnd)) {
+            KillTimer(nullptr, timer);
+            action();
+        }
+    }
+    static void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD) {
+        ADD_FAILURE() << "the program did not end by itself";
+        PostMessageW(g_hMainWnd, WM_CLOSE, 0, 0);
+    }
+
+    int RunProgram(void (*then)()) {
+        g_hMainWnd = nullptr;
+        action = then;
+        const UINT_PTR acting = SetTimer(nullptr, 0, 1, Act);
+        const UINT_PTR givingUp = SetTimer(nullptr, 0, 5000, GiveUp);
+        const int exitCode =
+            wWinMain(GetModuleHandleW(nullptr), nullptr, const_cast<wchar_t*>(L""), SW_SHOWNORMAL);
+        KillTimer(nullptr, acting);
+        KillTimer(nullptr, givingUp);
+        return exitCode;
+    }
+
+    static void (*action)();
+};
+void (*EntryPoint::action)();
+
+TEST_F(EntryPoint, EndsWithZeroWhenClosedByItsButtonOrFromOutside) {
+    EXPECT_EQ(RunProgram([] { PostMessageW(g_hMainWnd, WM_COMMAND, 0, LPARAM(g_hCloseButton)); }),
+              0);
+    EXPECT_FALSE(IsWindow(g_hMainWnd));
+    EXPECT_EQ(RunProgram([] { PostMessageW(g_hMainWnd, WM_CLOSE, 0, 0); }), 0);
+    EXPECT_FALSE(IsWindow(g_hMainWnd));
+}
+
+// Every message reaches TranslateMessage: a key press comes back as a character.
+HHOOK g_messageHook;
+bool g_characterSeen;
+
+LRESULT CALLBACK WatchForCharacter(int code, WPARAM wParam, LPARAM lParam) {
+    const MSG* message = reinterpret_cast<const MSG*>(lParam);
+    if (code >= 0 && wParam == PM_REMOVE && message->message == WM_CHAR &&
+        message->hwnd == g_hMainWnd && !g_characterSeen) {
+        g_characterSeen = true;
+        PostMessageW(g_hMainWnd, WM_CLOSE, 0, 0);
+    }
+    return CallNextHookEx(g_messageHook, code, wParam, lParam);
+}
+
+TEST_F(EntryPoint, KeyPressesAreTranslatedSinceThereAreNoAccelerators) {
+    g_characterSeen = false;
+    g_messageHook =
+        SetWindowsHookExW(WH_GETMESSAGE, WatchForCharacter, nullptr, GetCurrentThreadId());
+    EXPECT_EQ(RunProgram([] { PostMessageW(g_hMainWnd, WM_KEYDOWN, 'A', 0x001E0001); }), 0);
+    UnhookWindowsHookEx(g_messageHook);
+    EXPECT_TRUE(g_characterSeen);
+}
+
+// Window creation refused: the program ends at once, with 0, and shows nothing.
+int g_creationAttempts;
+
+LRESULT CALLBACK RefuseCreation(int code, WPARAM, LPARAM) {
+    if (code == HCBT_CREATEWND) {
+        ++g_creationAttempts;
+        return 1;
+    }
+    return 0;
+}
+
+TEST_F(EntryPoint, AWindowThatCannotBeMadeEndsTheProgramSilently) {
+    g_creationAttempts = 0;
+    HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseCreation, nullptr, GetCurrentThreadId());
+    EXPECT_EQ(RunProgram([] {}), 0);
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(g_creationAttempts, 1) << "nothing but the main window was attempted";
+    EXPECT_EQ(g_hMainWnd, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,17 @@
+// The main window's procedure and run control: it starts one worker run per press of
+// Start, turns Close into Cancel while a run is in progress, puts the window back when the
+// worker reports the end of a run, and on destruction stops any run and waits for it
+// before ending the message loop.
+//
+// A run is in progress exactly while g_hWorkerThread refers to a thread that has not
+// ended. The handle of an ended run is closed when the next Start replaces it or when the
+// window is destroyed, whichever comes first.
+#pragma once
+
+#include <windows.h>
+
+#include "engine/upgrade_context.h"  // g_hCancelEvent
+
+extern HANDLE g_hWorkerThread;  // the latest run's thread; null before the first Start
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
