@@ -1,3 +1,158 @@
-#include <windows.h>
+#include "ui/window_procedure.h"
+
+#include <commctrl.h>
+
+#include "engine/update_run.h"
+#include "ui/main_window.h"
+#include "ui/painting.h"
 
 HANDLE g_hCancelEvent;
+HANDLE g_hWorkerThread;
+
+namespace {
+
+// Named, so that every copy of the program shares the one cancel signal.
+const wchar_t CANCEL_EVENT_NAME[] = L"Vandrel Event";
+
+const wchar_t ERROR_CAPTION[] = L"Software upgrade";
+const wchar_t EVENT_CREATION_FAILED[] = L"Event creation failed";
+const wchar_t THREAD_CREATION_FAILED[] = L"Processing thread creation failed";
+const wchar_t CANCEL_TEXT[] = L"Cancel";
+const wchar_t CLOSE_TEXT[] = L"Close";
+
+// The handheld's kernel has one call that both sets and resets an event.
+#ifdef UNDER_CE
+void SignalCancel() {
+    EventModify(g_hCancelEvent, EVENT_SET);
+}
+void ClearCancel() {
+    EventModify(g_hCancelEvent, EVENT_RESET);
+}
+#else
+void SignalCancel() {
+    SetEvent(g_hCancelEvent);
+}
+void ClearCancel() {
+    ResetEvent(g_hCancelEvent);
+}
+#endif
+
+void ShowError(const wchar_t* text) {
+    MessageBoxW(nullptr, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+}
+
+// A null handle (no run yet, or its thread could not be made) fails the wait: no run.
+bool IsRunInProgress() {
+    return WaitForSingleObject(g_hWorkerThread, 0) == WAIT_TIMEOUT;
+}
+
+void ResetProgressBar() {
+    SendMessageW(g_hProgress, PBM_SETPOS, 0, 0);
+}
+
+// Closes the handle of a run that has ended; nothing else needs it once it has.
+void ReleaseWorkerThread() {
+    if (g_hWorkerThread != nullptr) {
+        CloseHandle(g_hWorkerThread);
+        g_hWorkerThread = nullptr;
+    }
+}
+
+// Waits until the worker has ended, serving meanwhile the messages that other threads send
+// to this one: a worker may still send positions to the progress bar after it has been
+// cancelled, and such a send completes only when this thread serves it. Posted messages
+// stay queued.
+void WaitForWorkerServingSends() {
+    if (g_hWorkerThread == nullptr) {
+        return;
+    }
+    while (MsgWaitForMultipleObjects(1, &g_hWorkerThread, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+        MSG message;
+        PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    }
+}
+
+void PressStart() {
+    if (IsRunInProgress()) {
+        return;
+    }
+    ResetProgressBar();
+    ClearCancel();
+    ReleaseWorkerThread();  // the previous run has ended
+    g_hWorkerThread = CreateThread(nullptr, 0, UpgradeThread, nullptr, 0, nullptr);
+    if (g_hWorkerThread == nullptr) {
+        ShowError(THREAD_CREATION_FAILED);
+    }
+    // Also when no thread was made: Start stays disabled, and the next press of the button
+    // that reads "Cancel" finds no run and closes the window.
+    EnableWindow(g_hStartButton, FALSE);
+    SetWindowTextW(g_hCloseButton, CANCEL_TEXT);
+}
+
+// During a run, Close only cancels it; the window stays until the worker reports the end.
+void PressClose(HWND window) {
+    if (IsRunInProgress()) {
+        SignalCancel();
+    } else {
+        DestroyWindow(window);
+    }
+}
+
+void OnCreate() {
+    g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, CANCEL_EVENT_NAME);
+    if (g_hCancelEvent == nullptr) {
+        // The window is made all the same; runs then cannot be cancelled.
+        ShowError(EVENT_CREATION_FAILED);
+    }
+}
+
+// Both buttons have identifier 0, so the sender's handle tells them apart.
+void OnCommand(HWND window, HWND control) {
+    if (control == g_hCloseButton) {
+        PressClose(window);
+    } else if (control == g_hStartButton) {
+        PressStart();
+    }
+}
+
+void OnPaint() {
+    PaintMainWindow();
+}
+
+void OnFinished() {
+    SetWindowTextW(g_hCloseButton, CLOSE_TEXT);
+    EnableWindow(g_hStartButton, TRUE);
+    ResetProgressBar();
+}
+
+void OnDestroy() {
+    SignalCancel();
+    WaitForWorkerServingSends();
+    ReleaseWorkerThread();
+    PostQuitMessage(0);
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            OnCreate();
+            return 0;
+        case WM_COMMAND:
+            OnCommand(window, reinterpret_cast<HWND>(lParam));
+            return 0;
+        case WM_PAINT:
+            OnPaint();
+            return 0;
+        case WM_UPGRADE_FINISHED:
+            OnFinished();
+            return 0;
+        case WM_DESTROY:
+            OnDestroy();
+            return 0;
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,332 @@
+#include "ui/window_procedure.h"
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "engine/payload_images.h"
+#include "engine/update_run.h"
+#include "sim/receiver_model.h"
+#include "tests/fakes/fake_os.h"
+#include "tests/ui/window_harness.h"
+
+namespace {
+
+// A receiver that never answers, in a world whose clock stands still while the run waits
+// for it: the run waits until it is cancelled. Each read attempt takes a millisecond of
+// real time, so the waiting costs next to no processor time.
+class SilentReceiver : public fake::SerialPeer {
+public:
+    void OnHostBytes(const uint8_t*, uint32_t, uint32_t, uint32_t) override {}
+    bool TakeByteForHost(uint32_t nowMs, uint32_t, uint8_t*) override {
+        if (!listening.exchange(true)) {
+            frozenAt = nowMs;
+        }
+        fake::SetTickCount(frozenAt);
+        ::Sleep(1);
+        return false;
+    }
+    std::atomic<bool> listening{false};
+
+private:
+    uint32_t frozenAt = 0;
+};
+
+// A good receiver, slowed to a pace at which a person's clicks land in the middle of the
+// run: each batch of bytes from the updater takes a few milliseconds of real time.
+class SlowReceiver : public fake::SerialPeer {
+public:
+    SlowReceiver()
+        : model(new ReceiverModel(ReceiverScenario{}, LoaderImage, LOADER_IMAGE_SIZE, RomImage,
+                                  ROM_IMAGE_SIZE)) {}
+    void OnHostBytes(const uint8_t* bytes, uint32_t count, uint32_t baud, uint32_t now) override {
+        model->HostBytes(bytes, count, baud, now);
+        ::Sleep(3);
+    }
+    bool TakeByteForHost(uint32_t now, uint32_t baud, uint8_t* byte) override {
+        return model->NextByte(now, baud, byte);
+    }
+    std::unique_ptr<ReceiverModel> model;
+};
+
+// Ends the test program if the window's destruction stalls: a stalled user-interface
+// thread could not report it.
+class Watchdog {
+public:
+    explicit Watchdog(DWORD limitMs) : limitMs_(limitMs) {
+        disarmed_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+    }
+    ~Watchdog() {
+        SetEvent(disarmed_);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        CloseHandle(disarmed_);
+    }
+
+private:
+    static DWORD WINAPI Watch(LPVOID self) {
+        Watchdog* dog = static_cast<Watchdog*>(self);
+        if (WaitForSingleObject(dog->disarmed_, dog->limitMs_) == WAIT_TIMEOUT) {
+            fprintf(stderr, "The window's destruction stalled: both threads wait.\n");
+            fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+        return 0;
+    }
+    DWORD limitMs_;
+    HANDLE disarmed_;
+    HANDLE thread_;
+};
+
+std::wstring TextOf(HWND window) {
+    wchar_t text[64];
+    GetWindowTextW(window, text, 64);
+    return text;
+}
+
+int BarPosition() {
+    return int(SendMessageW(g_hProgress, PBM_GETPOS, 0, 0));
+}
+
+class RunControl : public harness::MainWindowTest {
+protected:
+    void SetUp() override {
+        fake::ResetWorld();
+        harness::MainWindowTest::SetUp();
+    }
+    void TearDown() override {
+        Watchdog watchdog(20000);
+        harness::MainWindowTest::TearDown();
+    }
+
+    // A sleeve receiver on COM5: with this far end.
+    void AttachReceiver(fake::SerialPeer* peer) {
+        const DWORD instance = fake::AddDriverInstance(L"COM5");
+        fake::SetValue(instance, L"Key", fake::Terminated(L"Drivers\\OptPack\\0100"));
+        fake::SetValue(instance, L"Name", fake::Terminated(L"COM5:"));
+        fake::AddSerialPort(L"COM5:");
+        fake::AttachPeer(peer);
+    }
+
+    // A press as the button reports it: WM_COMMAND from its handle, identifier 0.
+    static void Press(HWND button) {
+        SendMessageW(g_hMainWnd, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), LPARAM(button));
+    }
+    static void PressLater(HWND button) {
+        PostMessageW(g_hMainWnd, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), LPARAM(button));
+    }
+
+    static bool Idle() {
+        return TextOf(g_hCloseButton) == L"Close" && IsWindowEnabled(g_hStartButton);
+    }
+    static bool Running() {
+        return TextOf(g_hCloseButton) == L"Cancel" && !IsWindowEnabled(g_hStartButton);
+    }
+
+    // The worker's thread as a handle of the test's own, to watch it after the window has
+    // let go of its handle.
+    static HANDLE WorkerThread() {
+        HANDLE copy = nullptr;
+        DuplicateHandle(GetCurrentProcess(), g_hWorkerThread, GetCurrentProcess(), &copy, 0, FALSE,
+                        DUPLICATE_SAME_ACCESS);
+        return copy;
+    }
+
+    static bool Ended(HANDLE thread) { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }
+
+    UpgradeContext context{};
+};
+
+TEST_F(RunControl, StartTurnsCloseIntoCancelUntilTheRunEnds) {
+    SendMessageW(g_hProgress, PBM_SETPOS, 55, 0);  // left from an earlier run
+    Press(g_hStartButton);
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(BarPosition(), 0);
+
+    // No receiver is registered: the run ends at once with its message.
+    ASSERT_TRUE(harness::PumpUntil(Idle));
+    EXPECT_STREQ(g_statusText, L"GPS receiver not attached");
+    EXPECT_EQ(BarPosition(), 0);
+    EXPECT_TRUE(IsWindow(g_hMainWnd));
+}
+
+TEST_F(RunControl, TheEndOfARunPutsTheWindowBackToIdle) {
+    Press(g_hStartButton);
+    ASSERT_TRUE(harness::PumpUntil(Idle));
+    // A finish report puts back the button, Start and the bar, whatever they show.
+    SetWindowTextW(g_hCloseButton, L"Cancel");
+    EnableWindow(g_hStartButton, FALSE);
+    SendMessageW(g_hProgress, PBM_SETPOS, 73, 0);
+    SendMessageW(g_hMainWnd, WM_UPGRADE_FINISHED, 0, 0);
+    EXPECT_TRUE(Idle());
+    EXPECT_EQ(BarPosition(), 0);
+}
+
+TEST_F(RunControl, CloseDuringARunCancelsItAndKeepsTheWindow) {
+    SilentReceiver receiver;
+    AttachReceiver(&receiver);
+    Press(g_hStartButton);
+    ASSERT_TRUE(harness::PumpUntil([&] { return receiver.listening.load(); }));
+
+    Press(g_hCloseButton);
+    EXPECT_TRUE(IsWindow(g_hMainWnd));
+    EXPECT_TRUE(Running()) << "the button reads Cancel until the worker has finished";
+    Press(g_hCloseButton);  // pressed again while cancelling: no change
+    EXPECT_TRUE(IsWindow(g_hMainWnd));
+
+    ASSERT_TRUE(harness::PumpUntil(Idle));
+    EXPECT_STREQ(g_statusText, L"Cancelled");
+    EXPECT_STREQ(g_timeText, L"");
+    EXPECT_EQ(BarPosition(), 0);
+    EXPECT_TRUE(IsWindow(g_hMainWnd));
+}
+
+TEST_F(RunControl, TwoQuickPressesOfStartStartOneRun) {
+    SilentReceiver receiver;
+    AttachReceiver(&receiver);
+    PressLater(g_hStartButton);
+    PressLater(g_hStartButton);  // queued before the first press disabled the button
+    ASSERT_TRUE(harness::PumpUntil([&] { return receiver.listening.load(); }));
+    harness::PumpUntil([] { return false; }, 50);  // the second press has been handled
+
+    Press(g_hCloseButton);
+    ASSERT_TRUE(harness::PumpUntil(Idle));
+    EXPECT_EQ(fake::Port().opens, 1);
+}
+
+TEST_F(RunControl, CloseWhenIdleEndsTheProgramWithZero) {
+    Press(g_hStartButton);  // idle again after a run, too
+    ASSERT_TRUE(harness::PumpUntil(Idle));
+
+    Press(g_hCloseButton);
+    EXPECT_FALSE(IsWindow(g_hMainWnd));
+    MSG message;
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 0u);
+}
+
+TEST_F(RunControl, TheThreadOfAnEndedRunIsReleasedByTheNextStartAndAtTheEnd) {
+    Press(g_hStartButton);
+    ASSERT_TRUE(harness::PumpUntil(Idle));
+    const HANDLE first = g_hWorkerThread;
+    const DWORD firstId = GetThreadId(first);
+    ASSERT_NE(firstId, 0u);
+
+    Press(g_hStartButton);
+    ASSERT_TRUE(harness::PumpUntil(Idle));
+    // The old handle no longer refers to the first thread (it may name the second one now).
+    EXPECT_NE(GetThreadId(first), firstId);
+
+    const HANDLE second = g_hWorkerThread;
+    const DWORD secondId = GetThreadId(second);
+    ASSERT_NE(secondId, 0u);
+    DestroyWindow(g_hMainWnd);
+    EXPECT_NE(GetThreadId(second), secondId);
+}
+
+// Closing the window from outside (WM_CLOSE) while a run goes on, at many moments of the
+// run: the run is stopped, the worker has ended when the window is gone, and that takes
+// no longer than a cancelled run needs to wind down. The worker's last sends to the
+// progress bar meet the window's wait for the worker.
+TEST_F(RunControl, ClosingFromOutsideDuringARunEndsPromptlyAtAnyMoment) {
+    EndWindow();  // each moment gets a window of its own
+
+    struct Moment {
+        bool silent;    // else a good receiver
+        int atPercent;  // close once the bar reaches this; -1: as soon as the run starts
+        DWORD afterMs;  // then wait this long first
+    };
+    const Moment moments[] = {
+        {true, -1, 0},  {true, -1, 1},  {true, -1, 3},  {true, -1, 10}, {true, -1, 30},
+        {false, -1, 0}, {false, -1, 2}, {false, -1, 7}, {false, 1, 0},  {false, 10, 0},
+        {false, 35, 1}, {false, 60, 0}, {false, 90, 2}, {false, 99, 0},
+    };
+    for (const Moment& m : moments) {
+        SCOPED_TRACE(testing::Message() << (m.silent ? "silent" : "good") << " receiver, at "
+                                        << m.atPercent << "% + " << m.afterMs << " ms");
+        fake::ResetWorld();
+        SilentReceiver silent;
+        SlowReceiver good;
+        AttachReceiver(m.silent ? static_cast<fake::SerialPeer*>(&silent) : &good);
+        ASSERT_TRUE(CreateMainWindow(GetModuleHandleW(nullptr), SW_SHOWNORMAL));
+
+        Press(g_hStartButton);
+        const HANDLE worker = WorkerThread();
+        if (m.atPercent >= 0) {
+            ASSERT_TRUE(harness::PumpUntil([&] { return BarPosition() >= m.atPercent; }));
+        }
+        harness::PumpUntil([] { return false; }, m.afterMs);
+
+        const DWORD start = GetTickCount();
+        {
+            Watchdog watchdog(20000);
+            SendMessageW(g_hMainWnd, WM_CLOSE, 0, 0);
+        }
+        const DWORD took = GetTickCount() - start;
+        EXPECT_FALSE(IsWindow(g_hMainWnd));
+        EXPECT_TRUE(Ended(worker));
+        EXPECT_LT(took, 2000u);
+        const std::wstring status = g_statusText;
+        EXPECT_TRUE(status == L"Cancelled" || status == L"Completed successfully")
+            << status.c_str();
+        CloseHandle(worker);
+
+        MSG message;
+        EXPECT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE));
+        EndWindow();
+    }
+}
+
+// The cancel event cannot be made (another kind of object holds its name): the box says so
+// and the window is made all the same; runs still start and end.
+HHOOK g_boxHook;
+std::wstring g_boxCaption, g_boxText;
+bool g_boxOwned;
+
+LRESULT CALLBACK AnswerTheBox(int code, WPARAM wParam, LPARAM lParam) {
+    wchar_t className[16] = L"";
+    GetClassNameW(reinterpret_cast<HWND>(wParam), className, 16);
+    if (code == HCBT_ACTIVATE && wcscmp(className, L"#32770") == 0) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        g_boxCaption = TextOf(box);
+        g_boxText = TextOf(GetDlgItem(box, 0xFFFF));
+        g_boxOwned = GetWindow(box, GW_OWNER) != nullptr;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    return CallNextHookEx(g_boxHook, code, wParam, lParam);
+}
+
+class WithoutCancelEvent : public RunControl {
+protected:
+    void SetUp() override {
+        squatter = CreateMutexW(nullptr, FALSE, L"Vandrel Event");
+        ASSERT_NE(squatter, nullptr);
+        g_boxHook = SetWindowsHookExW(WH_CBT, AnswerTheBox, nullptr, GetCurrentThreadId());
+        RunControl::SetUp();
+        UnhookWindowsHookEx(g_boxHook);
+    }
+    void TearDown() override {
+        RunControl::TearDown();
+        CloseHandle(squatter);
+    }
+    HANDLE squatter = nullptr;
+};
+
+TEST_F(WithoutCancelEvent, TheBoxSaysSoAndTheWindowIsMadeAllTheSame) {
+    EXPECT_EQ(g_boxCaption, L"Software upgrade");
+    EXPECT_EQ(g_boxText, L"Event creation failed");
+    EXPECT_FALSE(g_boxOwned);
+    EXPECT_EQ(g_hCancelEvent, nullptr);
+    EXPECT_TRUE(IsWindowVisible(g_hMainWnd));
+
+    Press(g_hStartButton);
+    ASSERT_TRUE(harness::PumpUntil(Idle));
+    EXPECT_STREQ(g_statusText, L"GPS receiver not attached");
+}
+
+}  // namespace
