@@ -1,0 +1,161 @@
+// An update run against the simulated receiver through the fake serial port, in virtual
+// time, on the test's own thread: the registry holds a sleeve on COM5:, the receiver
+// behaves as its scenario says, and a real (hidden) window with a progress bar receives
+// what the worker reports.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/update_run.h"
+#include "sim/receiver_model.h"
+#include "tests/fakes/allocation_counter.h"
+#include "tests/fakes/fake_os.h"
+#include "tests/fakes/receiver_peer.h"
+#include "ui/main_window.h"
+#include "ui/status_lines.h"
+
+namespace world {
+
+inline std::vector<uint8_t> ReadResource(const char* name) {
+    const std::string path = std::string(VANDREL_RES_DIR) + "/" + name;
+    std::vector<uint8_t> bytes;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        ADD_FAILURE() << "cannot open " << path;
+        return bytes;
+    }
+    uint8_t buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) {
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    }
+    fclose(f);
+    return bytes;
+}
+
+// The payload files themselves, not the program's arrays: what the receiver must end up
+// with is what is in res/.
+inline const std::vector<uint8_t>& LoaderFile() {
+    static const std::vector<uint8_t> bytes = ReadResource("loader.bin");
+    return bytes;
+}
+inline const std::vector<uint8_t>& RomFile() {
+    static const std::vector<uint8_t> bytes = ReadResource("rom-2.3.7.bin");
+    return bytes;
+}
+
+// Every position the worker sent to the progress bar during a run, in order.
+inline std::vector<int>& BarPositions() {
+    static std::vector<int> positions;
+    return positions;
+}
+
+inline WNDPROC& ProgressBarProc() {
+    static WNDPROC proc;
+    return proc;
+}
+
+inline LRESULT CALLBACK RecordingProgressProc(HWND window, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+    if (message == PBM_SETPOS) {
+        BarPositions().push_back(static_cast<int>(wParam));
+    }
+    return CallWindowProcW(ProgressBarProc(), window, message, wParam, lParam);
+}
+
+// The window the worker reports to, made once per test program.
+inline void MakeWindowOnce() {
+    if (g_hMainWnd != nullptr) {
+        return;
+    }
+    InitCommonControls();
+    InitializeCriticalSection(&g_statusLock);
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"UpdateWorld";
+    RegisterClassW(&windowClass);
+    g_hMainWnd = CreateWindowExW(0, L"UpdateWorld", L"", WS_POPUP, 0, 0, 240, 268, nullptr, nullptr,
+                                 windowClass.hInstance, nullptr);
+    g_hProgress = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD | WS_VISIBLE, 13, 70, 214,
+                                  20, g_hMainWnd, nullptr, windowClass.hInstance, nullptr);
+    SendMessageW(g_hProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    ProgressBarProc() = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
+        g_hProgress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingProgressProc)));
+    g_lineHeight = 13;
+    g_boldLineHeight = 15;
+    g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+}
+
+// What a run left behind.
+struct Outcome {
+    std::wstring status;
+    std::wstring time;
+    int bar;                  // the progress bar where the worker left it
+    int finishMessages;       // WM_UPGRADE_FINISHED posted to the main window
+    int messagesAfterFinish;  // anything the worker posted after it
+    long allocations;         // heap allocations during the run
+};
+
+class UpdateWorld {
+public:
+    explicit UpdateWorld(const ReceiverScenario& scenario = ReceiverScenario{},
+                         uint32_t startTick = 0)
+        : model_(std::make_unique<ReceiverModel>(
+              scenario, LoaderFile().data(), static_cast<uint32_t>(LoaderFile().size()),
+              RomFile().data(), static_cast<uint32_t>(RomFile().size()))),
+          peer_(*model_) {
+        MakeWindowOnce();
+        fake::ResetWorld();
+        fake::SetTickCount(startTick);
+        const DWORD sleeve = fake::AddDriverInstance(L"Serial5");
+        fake::SetValue(sleeve, L"Key", fake::Terminated(L"Drivers\\OptPack\\0100"));
+        fake::SetValue(sleeve, L"Name", fake::Terminated(L"COM5:"));
+        fake::AddSerialPort(L"COM5:");
+        fake::AttachPeer(&peer_);
+    }
+
+    // Runs UpgradeThread to its end on this thread, from a bar at 0 as Start leaves it.
+    Outcome Run() {
+        ResetEvent(g_hCancelEvent);
+        SendMessageW(g_hProgress, PBM_SETPOS, 0, 0);  // as Start does
+        BarPositions().clear();
+        BarPositions().reserve(4096);
+        const long before = fake::AllocationCount();
+        UpgradeThread(nullptr);
+        Outcome outcome;
+        outcome.allocations = fake::AllocationCount() - before;
+        outcome.status = g_statusText;
+        outcome.time = g_timeText;
+        outcome.finishMessages = 0;
+        outcome.messagesAfterFinish = 0;
+        MSG message;
+        while (PeekMessageW(&message, g_hMainWnd, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_UPGRADE_FINISHED && message.wParam == 0 &&
+                message.lParam == 0) {
+                ++outcome.finishMessages;
+            } else if (outcome.finishMessages > 0 && message.message != WM_PAINT) {
+                ++outcome.messagesAfterFinish;
+            }
+        }
+        outcome.bar = static_cast<int>(SendMessageW(g_hProgress, PBM_GETPOS, 0, 0));
+        return outcome;
+    }
+
+    const ReceiverSummary& Receiver() const { return model_->Summary(); }
+    const ReceiverModel& Model() const { return *model_; }
+
+private:
+    std::unique_ptr<ReceiverModel> model_;
+    fake::ReceiverPeer peer_;
+};
+
+}  // namespace world
