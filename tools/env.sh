@@ -17,7 +17,7 @@ VANDREL_NEEDS=(
     ninja:ninja-build
     /usr/src/googletest/CMakeLists.txt:googletest
     wine:wine
-    wine64:wine64
+    /usr/lib/wine/wine64:wine64
     Xvfb:xvfb
     socat:socat
     xdotool:xdotool
