@@ -3,57 +3,49 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "tests/ui/window_harness.h"
 
 namespace {
 
-using harness::PlaceOf;
-
-void ExpectPlace(const RECT& r, const ControlPlacement& p, const char* what) {
-    EXPECT_EQ(r.left, p.x) << what;
-    EXPECT_EQ(r.top, p.y) << what;
-    EXPECT_EQ(r.right - r.left, p.width) << what;
-    EXPECT_EQ(r.bottom - r.top, p.height) << what;
+// A placement as a rectangle, to compare it with where a control stands.
+RECT AsRect(const ControlPlacement& p) {
+    return RECT{p.x, p.y, p.x + p.width, p.y + p.height};
 }
 
-void ExpectPlacement(const ControlPlacement& p, int x, int y, int width, int height) {
-    EXPECT_EQ(p.x, x);
-    EXPECT_EQ(p.y, y);
-    EXPECT_EQ(p.width, width);
-    EXPECT_EQ(p.height, height);
+void ExpectRect(const RECT& actual, const RECT& expected, const char* what) {
+    EXPECT_EQ(actual.left, expected.left) << what;
+    EXPECT_EQ(actual.top, expected.top) << what;
+    EXPECT_EQ(actual.right, expected.right) << what;
+    EXPECT_EQ(actual.bottom, expected.bottom) << what;
 }
 
 TEST(ControlLayout, ButtonsSitBottomRightAndTheBarUnderTheHeadings) {
     struct Case {
         int L, W, H;
-        ControlPlacement start, close, bar;
+        RECT start, close, bar;
     };
     const Case cases[] = {
-        // A handheld's 240 x 268 client area with a 13-pixel default font.
-        {13, 240, 268, {127, 190, 100, 26}, {127, 229, 100, 26}, {13, 70, 214, 20}},
+        // A handheld's 240 x 268 client area with a 13-pixel default font: Start at
+        // (127, 190), Close at (127, 229), both 100 x 26; the bar at (13, 70), 214 x 20.
+        {13, 240, 268, {127, 190, 227, 216}, {127, 229, 227, 255}, {13, 70, 227, 90}},
         // The desktop's default font is taller: everything follows L.
-        {16, 762, 551, {646, 455, 100, 32}, {646, 503, 100, 32}, {16, 85, 730, 20}},
-        {10, 320, 240, {210, 180, 100, 20}, {210, 210, 100, 20}, {10, 55, 300, 20}},
+        {16, 762, 551, {646, 455, 746, 487}, {646, 503, 746, 535}, {16, 85, 746, 105}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "L " << c.L << ", " << c.W << " x " << c.H);
         const ControlLayout layout = LayOutControls(c.L, c.W, c.H);
-        ExpectPlacement(layout.startButton, c.start.x, c.start.y, c.start.width, c.start.height);
-        ExpectPlacement(layout.closeButton, c.close.x, c.close.y, c.close.width, c.close.height);
-        ExpectPlacement(layout.progressBar, c.bar.x, c.bar.y, c.bar.width, c.bar.height);
+        ExpectRect(AsRect(layout.startButton), c.start, "Start");
+        ExpectRect(AsRect(layout.closeButton), c.close, "Close");
+        ExpectRect(AsRect(layout.progressBar), c.bar, "progress bar");
     }
 }
 
 class MainWindow : public harness::MainWindowTest {};
 
-TEST_F(MainWindow, LayoutUnitsAreMeasuredOnTheWindowAsCreated) {
+TEST_F(MainWindow, ControlsStandWhereTheUnitsMeasuredAtCreationPutThem) {
     RECT client;
     GetClientRect(g_hMainWnd, &client);
     EXPECT_EQ(g_clientWidth, client.right);
     EXPECT_EQ(g_clientHeight, client.bottom);
-
     // L comes from the window's own default font, B from the bold one: not the same here.
     HDC dc = GetDC(g_hMainWnd);
     TEXTMETRICW metrics;
@@ -64,64 +56,47 @@ TEST_F(MainWindow, LayoutUnitsAreMeasuredOnTheWindowAsCreated) {
     EXPECT_EQ(g_boldLineHeight, metrics.tmHeight + metrics.tmExternalLeading);
     ReleaseDC(g_hMainWnd, dc);
     EXPECT_NE(g_lineHeight, g_boldLineHeight);
-}
 
-TEST_F(MainWindow, ControlsStandWhereTheLayoutPutsThem) {
     const ControlLayout layout = LayOutControls(g_lineHeight, g_clientWidth, g_clientHeight);
-    ExpectPlace(PlaceOf(g_hStartButton), layout.startButton, "Start");
-    ExpectPlace(PlaceOf(g_hCloseButton), layout.closeButton, "Close");
-    ExpectPlace(PlaceOf(g_hProgress), layout.progressBar, "progress bar");
-
-    struct Control {
+    const struct {
         HWND window;
+        const ControlPlacement& place;
         const wchar_t* className;
         const wchar_t* text;
-    };
-    const Control controls[] = {{g_hStartButton, L"Button", L"Start"},
-                                {g_hCloseButton, L"Button", L"Close"},
-                                {g_hProgress, L"msctls_progress32", L""}};
-    for (const Control& c : controls) {
+    } controls[] = {{g_hStartButton, layout.startButton, L"Button", L"Start"},
+                    {g_hCloseButton, layout.closeButton, L"Button", L"Close"},
+                    {g_hProgress, layout.progressBar, L"msctls_progress32", L""}};
+    for (const auto& c : controls) {
         wchar_t text[32], className[32];
         GetWindowTextW(c.window, text, 32);
         GetClassNameW(c.window, className, 32);
         EXPECT_STREQ(text, c.text);
         EXPECT_STREQ(className, c.className);
+        ExpectRect(harness::PlaceOf(c.window), AsRect(c.place), "control");
         EXPECT_EQ(GetDlgCtrlID(c.window), 0) << "the buttons are told apart by handle";
-        EXPECT_EQ(GetParent(c.window), g_hMainWnd);
-        EXPECT_TRUE(IsWindowVisible(c.window));
-        EXPECT_TRUE(IsWindowEnabled(c.window));
+        EXPECT_TRUE(IsWindowVisible(c.window) && IsWindowEnabled(c.window));
     }
-
     PBRANGE range = {};
     SendMessageW(g_hProgress, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
     EXPECT_EQ(range.iLow, 0);
     EXPECT_EQ(range.iHigh, 100);
-    EXPECT_EQ(SendMessageW(g_hProgress, PBM_GETPOS, 0, 0), 0);
 }
 
-TEST_F(MainWindow, TheWindowIsTitledWhiteAndCarriesTheIcon) {
+TEST_F(MainWindow, IsTitledWhiteWithItsIconAndNinePointTahoma) {
     wchar_t title[100];
     GetWindowTextW(g_hMainWnd, title, 100);
     EXPECT_STREQ(title, L"GPS ROM upgrade");
-    EXPECT_TRUE(IsWindowVisible(g_hMainWnd));
     EXPECT_EQ(GetClassLongPtrW(g_hMainWnd, GCL_STYLE), ULONG_PTR(CS_HREDRAW | CS_VREDRAW));
     EXPECT_EQ(reinterpret_cast<HGDIOBJ>(GetClassLongPtrW(g_hMainWnd, GCLP_HBRBACKGROUND)),
               GetStockObject(WHITE_BRUSH));
     EXPECT_NE(GetClassLongPtrW(g_hMainWnd, GCLP_HICON), 0u);
-    EXPECT_EQ(GetClassLongPtrW(g_hMainWnd, GCLP_HCURSOR), 0u);
-}
 
-TEST_F(MainWindow, BothFontsAreNinePointTahomaAtTheirFacesOwnWeight) {
-    struct Font {
-        HFONT font;
-        const wchar_t* face;
-    };
-    for (const Font& f : {Font{g_boldFont, L"Tahoma Bold"}, Font{g_normalFont, L"Tahoma"}}) {
+    // Bold by its face, not by its weight.
+    for (HFONT font : {g_boldFont, g_normalFont}) {
         LOGFONTW record = {};
-        ASSERT_EQ(GetObjectW(f.font, sizeof record, &record), int(sizeof record));
-        EXPECT_STREQ(record.lfFaceName, f.face);
+        ASSERT_EQ(GetObjectW(font, sizeof record, &record), int(sizeof record));
+        EXPECT_STREQ(record.lfFaceName, font == g_boldFont ? L"Tahoma Bold" : L"Tahoma");
         EXPECT_EQ(record.lfHeight, -12) << "9 points at 96 pixels per inch";
-        EXPECT_EQ(record.lfWidth, 0);
         EXPECT_EQ(record.lfWeight, 0);
     }
 }

@@ -10,197 +10,136 @@ using harness::Capture;
 using harness::InkBox;
 using harness::IsDark;
 using harness::IsReddish;
-using harness::IsWhite;
 
-// How many pixels of ink a text leaves when drawn alone in a font, black on white.
+// How many pixels of ink a text leaves drawn alone in a font, black on white.
 int InkOf(const wchar_t* text, HFONT font) {
-    const int width = 600, height = 40;
     BITMAPINFO info = {};
-    info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    info.bmiHeader = {sizeof info.bmiHeader, 600, -40, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ previousBitmap = SelectObject(dc, bitmap);
-    HGDIOBJ previousFont = SelectObject(dc, font);
-    PatBlt(dc, 0, 0, width, height, WHITENESS);
+    SelectObject(dc, bitmap);
+    SelectObject(dc, font);
+    PatBlt(dc, 0, 0, 600, 40, WHITENESS);
     ExtTextOutW(dc, 0, 0, 0, nullptr, text, UINT(wcslen(text)), nullptr);
     GdiFlush();
     int ink = 0;
-    for (int i = 0; i < width * height; ++i) {
+    for (int i = 0; i < 600 * 40; ++i) {
         ink += IsDark(static_cast<const uint32_t*>(bits)[i] & 0xFFFFFF) ? 1 : 0;
     }
-    SelectObject(dc, previousFont);
-    SelectObject(dc, previousBitmap);
     DeleteDC(dc);
     DeleteObject(bitmap);
     return ink;
 }
 
-int TextWidth(const wchar_t* text, HFONT font) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(dc, font);
-    SIZE size = {};
-    GetTextExtentPoint32W(dc, text, int(wcslen(text)), &size);
-    SelectObject(dc, previous);
-    DeleteDC(dc);
-    return size.cx;
-}
-
 class Painting : public harness::MainWindowTest {
 protected:
-    void SetUp() override {
-        harness::MainWindowTest::SetUp();
-        L = g_lineHeight;
-        B = g_boldLineHeight;
-        W = g_clientWidth;
-    }
-
     Capture Repainted() {
         InvalidateRect(g_hMainWnd, nullptr, TRUE);
         return harness::CaptureClient(g_hMainWnd);
     }
-
-    // A band of rows across the whole client width.
-    RECT Rows(int top, int bottom) const { return RECT{0, top, W, bottom}; }
-
-    int L = 0, B = 0, W = 0;
-    UpgradeContext context{};
-};
-
-void ExpectStartsAt(const RECT& ink, int x, const char* what) {
+    // Rows top to bottom across the client width, and the ink of one kind in them.
+    static RECT Rows(int top, int bottom) { return RECT{0, top, g_clientWidth, bottom}; }
+    static int Count(const Capture& face, RECT area, bool (*isInk)(uint32_t)) {
+        int ink = 0;
+        InkBox(face, area, isInk, &ink);
+        return ink;
+    }
     // Glyphs start a pixel or two right of where they are drawn (their left bearing).
-    EXPECT_GE(ink.left, x) << what;
-    EXPECT_LE(ink.left, x + 2) << what;
-}
+    static void ExpectStartsAt(const RECT& ink, int x) {
+        EXPECT_GE(ink.left, x);
+        EXPECT_LE(ink.left, x + 2);
+    }
+};
 
 TEST_F(Painting, TheFrameRunsOnePixelOutsideTheBarAndTouchesNoneOfIt) {
     const RECT bar = harness::PlaceOf(g_hProgress);
-    ShowWindow(g_hProgress, SW_HIDE);  // so that the bar's own pixels cannot hide a fault
-    for (bool barShown : {false, true}) {
+    for (bool barShown : {false, true}) {  // hidden, the bar's own pixels hide no fault
         ShowWindow(g_hProgress, barShown ? SW_SHOW : SW_HIDE);
         const Capture face = Repainted();
-        auto inside = [&](LONG x, LONG y, LONG margin) {
+        const auto within = [&](LONG x, LONG y, LONG margin) {
             return x >= bar.left - margin && x < bar.right + margin && y >= bar.top - margin &&
                    y < bar.bottom + margin;
         };
         for (LONG y = bar.top - 3; y < bar.bottom + 3; ++y) {
             for (LONG x = bar.left - 3; x < bar.right + 3; ++x) {
                 const uint32_t pixel = face.At(x, y);
-                if (inside(x, y, 0)) {
-                    if (!barShown) {
-                        ASSERT_TRUE(IsWhite(pixel)) << "inside the bar at " << x << "," << y;
-                    }
-                } else if (inside(x, y, 1)) {
-                    ASSERT_EQ(pixel, 0u) << "frame at " << x << "," << y;
-                } else {
-                    ASSERT_TRUE(IsWhite(pixel)) << "beyond the frame at " << x << "," << y;
+                if (!within(x, y, 0)) {
+                    ASSERT_EQ(pixel, within(x, y, 1) ? 0u : 0xFFFFFFu) << x << "," << y;
+                } else if (!barShown) {
+                    ASSERT_EQ(pixel, 0xFFFFFFu) << "inside the bar at " << x << "," << y;
                 }
             }
         }
     }
 }
 
-TEST_F(Painting, TheTitleIsBoldAtTheMarginOfTheFirstBoldLine) {
-    const wchar_t* title = L"Tavrin Kivo GPS 5120/5240";
+TEST_F(Painting, TitleAndHeadingAreBoldAtTheMarginOnTheFirstTwoBoldLines) {
+    const int L = g_lineHeight, B = g_boldLineHeight;
     const Capture face = Repainted();
-    int ink = 0;
-    const RECT box = InkBox(face, RECT{0, B, L + 190, 2 * B}, IsDark, &ink);
-    ExpectStartsAt(box, L, "title");
-    EXPECT_GE(box.top, B);
-    EXPECT_EQ(ink, InkOf(title, g_boldFont));
-    EXPECT_NE(ink, InkOf(title, g_normalFont));
-}
-
-TEST_F(Painting, TheHeadingNamesTheVersionInBoldOnTheSecondBoldLine) {
-    const Capture face = Repainted();
-    int ink = 0;
-    const RECT box = InkBox(face, Rows(2 * B, 3 * B), IsDark, &ink);
-    ExpectStartsAt(box, L, "heading");
-    EXPECT_EQ(ink, InkOf(L"2.3.7 ROM upgrade", g_boldFont));
-    InkBox(face, Rows(2 * B, 3 * B), IsReddish, &ink);
-    EXPECT_EQ(ink, 0);
+    const struct {
+        int row;
+        const wchar_t* text;
+    } lines[] = {{1, L"Tavrin Kivo GPS 5120/5240"}, {2, L"2.3.7 ROM upgrade"}};
+    for (const auto& line : lines) {
+        const RECT band = {0, line.row * B, L + 190, (line.row + 1) * B};  // left of the mark
+        int ink = 0;
+        ExpectStartsAt(InkBox(face, band, IsDark, &ink), L);
+        EXPECT_EQ(ink, InkOf(line.text, g_boldFont)) << line.row;
+        EXPECT_NE(ink, InkOf(line.text, g_normalFont)) << line.row;
+        EXPECT_EQ(Count(face, band, IsReddish), 0) << line.row;
+    }
 }
 
 TEST_F(Painting, TheMarksAndTheNoticeAreRed) {
+    const int L = g_lineHeight, B = g_boldLineHeight;
+    const int markInk = InkOf(L"*", g_normalFont);
     const Capture face = Repainted();
-    int ink = 0;
     // The title's mark: 190 pixels right of the margin, whatever the title's width.
-    RECT mark = InkBox(face, Rows(B, 2 * B), IsReddish, &ink);
-    ExpectStartsAt(mark, L + 190, "title mark");
-    EXPECT_LT(mark.right - mark.left, 10);
-    EXPECT_EQ(ink, InkOf(L"*", g_normalFont));
+    int ink = 0;
+    ExpectStartsAt(InkBox(face, Rows(B, 2 * B), IsReddish, &ink), L + 190);
+    EXPECT_EQ(ink, markInk);
 
-    struct Row {
+    // The notice's mark, then its three lines 12 pixels right of the margin.
+    ExpectStartsAt(InkBox(face, RECT{0, 9 * B, L + 12, 10 * B}, IsReddish, &ink), L);
+    EXPECT_EQ(ink, markInk);
+    const struct {
         int row;
-        int x;
         const wchar_t* text;
-    };
-    const Row notice[] = {{9, L, L"* Only for use with Tavrin Kivo"},
-                          {10, L + 12, L"GPS receivers that have an external"},
-                          {11, L + 12, L"antenna connector"}};
-    for (const Row& r : notice) {
-        const RECT band = Rows(r.row * B, (r.row + 1) * B);
-        const RECT red = InkBox(face, band, IsReddish, &ink);
-        ExpectStartsAt(red, r.x, "notice");
-        EXPECT_GT(ink, 0) << r.row;
-        InkBox(face, band, IsDark, &ink);
-        EXPECT_EQ(ink, 0) << "black ink in notice row " << r.row;
-    }
-    // The first row is its mark, then the text 12 pixels right of the margin.
-    const RECT markOnly = InkBox(face, RECT{0, 9 * B, L + 12, 10 * B}, IsReddish, &ink);
-    EXPECT_EQ(ink, InkOf(L"*", g_normalFont));
-    EXPECT_LT(markOnly.right, L + 12);
-}
-
-TEST_F(Painting, TheSharedLinesDrawInTheirBands) {
-    struct Line {
-        wchar_t* buffer;
-        const wchar_t* text;
-        int top;
-    };
-    const Line lines[] = {{g_timeText, L"Time remaining: 1:01", 3 * B},
-                          {g_statusText, L"Initialising...", 7 * L}};
-    for (const Line& line : lines) {
-        wcscpy(line.buffer, line.text);
-    }
-    const Capture face = Repainted();
-    for (const Line& line : lines) {
-        int ink = 0;
-        const RECT box = InkBox(face, Rows(line.top, line.top + L), IsDark, &ink);
-        ExpectStartsAt(box, L, "shared line");
-        EXPECT_EQ(ink, InkOf(line.text, g_normalFont));
+    } notice[] = {{9, L"Only for use with Tavrin Kivo"},
+                  {10, L"GPS receivers that have an external"},
+                  {11, L"antenna connector"}};
+    for (const auto& line : notice) {
+        const RECT band = {L + 12, line.row * B, g_clientWidth, (line.row + 1) * B};
+        ExpectStartsAt(InkBox(face, band, IsReddish, &ink), L + 12);
+        EXPECT_EQ(ink, InkOf(line.text, g_normalFont)) << line.row;
+        EXPECT_EQ(Count(face, Rows(line.row * B, (line.row + 1) * B), IsDark), 0) << line.row;
     }
 }
 
-TEST_F(Painting, AnEmptyLineLeavesABlankBand) {
-    // The bands end where the next item begins: the frame below the time line, the notice
-    // below the status line (with a tall default font the two may meet).
-    const RECT bands[] = {Rows(3 * B, std::min(3 * B + L, 5 * L + 4)),
-                          Rows(7 * L, std::min(8 * L, 9 * B))};
-    const Capture face = Repainted();
-    for (const RECT& band : bands) {
-        int ink = 0;
-        InkBox(
-            face, band, [](uint32_t pixel) { return !IsWhite(pixel); }, &ink);
-        EXPECT_EQ(ink, 0) << "rows " << band.top << " to " << band.bottom;
-    }
-}
-
-TEST_F(Painting, AShorterTextLeavesNoRemainsOfALongerOne) {
+TEST_F(Painting, TheSharedLinesDrawInTheirBandsAndLeaveNoRemains) {
+    const int L = g_lineHeight, B = g_boldLineHeight;
+    const RECT timeBand = Rows(3 * B, 3 * B + L);
+    const RECT statusBand = Rows(7 * L, 8 * L);
+    UpgradeContext context{};
     SetStatusText(context, L"Couldn't open GPS receiver port (COM5:)", true);
     SetTimeRemaining(context, 6039, true);
-    harness::CaptureClient(g_hMainWnd);
+    Capture face = harness::CaptureClient(g_hMainWnd);
+    int ink = 0;
+    ExpectStartsAt(InkBox(face, timeBand, IsDark, &ink), L);
+    EXPECT_EQ(ink, InkOf(L"Time remaining: 100:39", g_normalFont));
+    ExpectStartsAt(InkBox(face, statusBand, IsDark, &ink), L);
+    EXPECT_EQ(ink, InkOf(L"Couldn't open GPS receiver port (COM5:)", g_normalFont));
 
+    // Each band is erased before it is drawn again: a shorter text leaves nothing of the
+    // longer one, and an empty line leaves the band blank.
     SetStatusText(context, L"Cancelled", true);
     SetTimeRemaining(context, TIME_REMAINING_NONE, true);
-    const Capture face = harness::CaptureClient(g_hMainWnd);
-
-    int ink = 0;
-    const RECT status = InkBox(face, Rows(7 * L, 8 * L), IsDark, &ink);
-    EXPECT_EQ(ink, InkOf(L"Cancelled", g_normalFont));
-    EXPECT_LE(status.right, L + TextWidth(L"Cancelled", g_normalFont));
-    InkBox(face, Rows(3 * B, 3 * B + L), IsDark, &ink);
-    EXPECT_EQ(ink, 0) << "the cleared time line";
+    face = harness::CaptureClient(g_hMainWnd);
+    EXPECT_EQ(Count(face, statusBand, IsDark), InkOf(L"Cancelled", g_normalFont));
+    // The blank part ends where the frame begins below it.
+    const RECT blank = Rows(3 * B, std::min(3 * B + L, 5 * L + 4));
+    EXPECT_EQ(Count(face, blank, [](uint32_t pixel) { return pixel != 0xFFFFFF; }), 0);
 }
 
 }  // namespace

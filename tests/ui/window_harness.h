@@ -1,11 +1,13 @@
 // What the window tests share: the program's main window made as start-up makes it, a
-// message pump that stops on a condition, and a capture of the client area's pixels.
+// message pump that stops on a condition, and the client area's pixels.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -15,117 +17,81 @@
 
 namespace harness {
 
-// Serves this thread's messages until done() holds or timeoutMs passes; true if it held.
-// A quit message (the window's destruction posts one) is taken off the queue and noted.
-inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000,
-                      bool* quitSeen = nullptr) {
+// Serves this thread's messages until done() holds (true) or timeoutMs has passed (false).
+// A quit message is left in the queue.
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
     const DWORD start = GetTickCount();
+    MSG message;
     while (!done()) {
         if (GetTickCount() - start > timeoutMs) {
             return false;
         }
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_QUIT) {
-                if (quitSeen != nullptr) {
-                    *quitSeen = true;
-                }
-                continue;
-            }
+        if (PeekMessageW(&message, nullptr, 0, WM_QUIT - 1, PM_REMOVE) ||
+            PeekMessageW(&message, nullptr, WM_QUIT + 1, 0xFFFFFFFF, PM_REMOVE)) {
             TranslateMessage(&message);
             DispatchMessageW(&message);
-        }
-        if (!done()) {
+        } else {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
         }
     }
     return true;
 }
 
-// The client area's pixels, as 0x00RRGGBB.
+// The client area's pixels as 0xRRGGBB, once everything waiting to be painted is painted.
 struct Capture {
-    int width = 0;
-    int height = 0;
+    int width;
     std::vector<uint32_t> pixels;
-
-    uint32_t At(int x, int y) const { return pixels[size_t(y) * width + x]; }
+    uint32_t At(int x, int y) const { return pixels[size_t(y) * width + x] & 0xFFFFFF; }
 };
 
 inline Capture CaptureClient(HWND window) {
     RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     RECT client;
     GetClientRect(window, &client);
-    Capture capture;
-    capture.width = client.right;
-    capture.height = client.bottom;
     BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = capture.width;
-    info.bmiHeader.biHeight = -capture.height;  // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader = {
+        sizeof info.bmiHeader, client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     HDC windowDc = GetDC(window);
     HDC memoryDc = CreateCompatibleDC(windowDc);
-    HGDIOBJ previous = SelectObject(memoryDc, bitmap);
-    BitBlt(memoryDc, 0, 0, capture.width, capture.height, windowDc, 0, 0, SRCCOPY);
+    SelectObject(memoryDc, bitmap);
+    BitBlt(memoryDc, 0, 0, client.right, client.bottom, windowDc, 0, 0, SRCCOPY);
     GdiFlush();
-    const uint32_t* begin = static_cast<const uint32_t*>(bits);
-    capture.pixels.assign(begin, begin + size_t(capture.width) * capture.height);
-    for (uint32_t& pixel : capture.pixels) {
-        pixel &= 0x00FFFFFF;
-    }
-    SelectObject(memoryDc, previous);
+    const uint32_t* first = static_cast<const uint32_t*>(bits);
+    Capture capture{client.right, {first, first + client.right * client.bottom}};
     DeleteDC(memoryDc);
     ReleaseDC(window, windowDc);
     DeleteObject(bitmap);
     return capture;
 }
 
-// Ink classes of text drawn on white, smoothed edges included.
-inline int Red(uint32_t pixel) {
-    return (pixel >> 16) & 0xFF;
+// Text ink on white: black is grey and darker than white, red keeps its red at full.
+inline bool IsDark(uint32_t pixel) {
+    const int r = (pixel >> 16) & 0xFF, g = (pixel >> 8) & 0xFF, b = pixel & 0xFF;
+    return r < 192 && std::abs(r - g) < 24 && std::abs(g - b) < 24;
 }
-inline int Green(uint32_t pixel) {
-    return (pixel >> 8) & 0xFF;
-}
-inline int Blue(uint32_t pixel) {
-    return pixel & 0xFF;
-}
-inline bool IsWhite(uint32_t pixel) {
-    return pixel == 0xFFFFFF;
-}
-inline bool IsDark(uint32_t pixel) {  // black ink: grey, and clearly darker than white
-    return Red(pixel) < 192 && std::abs(Red(pixel) - Green(pixel)) < 24 &&
-           std::abs(Green(pixel) - Blue(pixel)) < 24;
-}
-inline bool IsReddish(uint32_t pixel) {  // red ink: red well above green and blue
-    return Red(pixel) > 192 && Red(pixel) - Green(pixel) > 64 && Green(pixel) == Blue(pixel);
+inline bool IsReddish(uint32_t pixel) {
+    const int r = (pixel >> 16) & 0xFF, g = (pixel >> 8) & 0xFF, b = pixel & 0xFF;
+    return r > 192 && r - g > 64 && g == b;
 }
 
-// The bounding box of the pixels of one class within an area; empty if there are none.
-inline RECT InkBox(const Capture& capture, RECT area, bool (*isInk)(uint32_t),
-                   int* count = nullptr) {
+// The bounding box of the ink of one kind within an area (empty if there is none), and
+// how many pixels of it there are.
+inline RECT InkBox(const Capture& face, RECT area, bool (*isInk)(uint32_t), int* count) {
     RECT box = {LONG_MAX, LONG_MAX, LONG_MIN, LONG_MIN};
-    int found = 0;
-    for (int y = std::max<LONG>(area.top, 0); y < std::min<LONG>(area.bottom, capture.height);
-         ++y) {
-        for (int x = std::max<LONG>(area.left, 0); x < std::min<LONG>(area.right, capture.width);
-             ++x) {
-            if (isInk(capture.At(x, y))) {
-                ++found;
-                box.left = std::min<LONG>(box.left, x);
-                box.top = std::min<LONG>(box.top, y);
-                box.right = std::max<LONG>(box.right, x + 1);
-                box.bottom = std::max<LONG>(box.bottom, y + 1);
+    const int height = int(face.pixels.size()) / face.width;
+    *count = 0;
+    for (LONG y = std::max(area.top, 0L); y < std::min(area.bottom, LONG(height)); ++y) {
+        for (LONG x = std::max(area.left, 0L); x < std::min(area.right, LONG(face.width)); ++x) {
+            if (isInk(face.At(x, y))) {
+                ++*count;
+                box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x + 1),
+                       std::max(box.bottom, y + 1)};
             }
         }
     }
-    if (count != nullptr) {
-        *count = found;
-    }
-    return found != 0 ? box : RECT{};
+    return *count != 0 ? box : RECT{};
 }
 
 // A control's rectangle in its parent's client coordinates.
@@ -142,20 +108,17 @@ protected:
     void SetUp() override {
         g_hWorkerThread = nullptr;
         InitializeCriticalSection(&g_statusLock);
-        g_statusText[0] = L'\0';
-        g_timeText[0] = L'\0';
+        g_statusText[0] = g_timeText[0] = L'\0';
         ASSERT_TRUE(CreateMainWindow(GetModuleHandleW(nullptr), SW_SHOWNORMAL));
     }
-
     void TearDown() override {
         EndWindow();
         DeleteCriticalSection(&g_statusLock);
     }
 
-    // Destroys the window if it is still there, drops whatever its end left queued (the
-    // quit message among it) and deletes the fonts, as the program does when it ends. The
-    // cancel event, which the program keeps until it ends, goes too, so that its name is
-    // free again.
+    // Destroys the window if it is still there, drops what its end left queued (the quit
+    // message among it) and deletes what the program deletes or leaves to its end: the
+    // fonts, and the cancel event, so that its name is free again.
     static void EndWindow() {
         if (IsWindow(g_hMainWnd)) {
             DestroyWindow(g_hMainWnd);
@@ -163,10 +126,10 @@ protected:
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         }
-        DeleteObject(g_boldFont);
-        DeleteObject(g_normalFont);
-        g_boldFont = nullptr;
-        g_normalFont = nullptr;
+        for (HFONT* font : {&g_boldFont, &g_normalFont}) {
+            DeleteObject(*font);
+            *font = nullptr;
+        }
         if (g_hCancelEvent != nullptr) {
             CloseHandle(g_hCancelEvent);
             g_hCancelEvent = nullptr;
