@@ -124,6 +124,11 @@ protected:
     static bool Idle() {
         return TextOf(g_hCloseButton) == L"Close" && IsWindowEnabled(g_hStartButton);
     }
+    // Idle, and the worker, which reports its end as its last act, has also ended: until
+    // then a press still finds the run in progress.
+    static bool RunOver() {
+        return Idle() && WaitForSingleObject(g_hWorkerThread, 0) == WAIT_OBJECT_0;
+    }
     static bool Running() {
         return TextOf(g_hCloseButton) == L"Cancel" && !IsWindowEnabled(g_hStartButton);
     }
@@ -146,7 +151,7 @@ TEST_F(RunControl, StartTurnsCloseIntoCancelUntilTheRunReportsItsEnd) {
     EXPECT_TRUE(Running());
     EXPECT_EQ(BarPosition(), 0);
     // No receiver is registered: the run ends at once with its message.
-    ASSERT_TRUE(harness::PumpUntil(Idle));
+    ASSERT_TRUE(harness::PumpUntil(RunOver));
     EXPECT_STREQ(g_statusText, L"GPS receiver not attached");
 
     // The finish report puts back the button, Start and the bar, whatever they show.
@@ -170,7 +175,7 @@ TEST_F(RunControl, CloseDuringARunCancelsItAndKeepsTheWindow) {
     Press(g_hCloseButton);  // pressed again while cancelling: no change
     EXPECT_TRUE(IsWindow(g_hMainWnd));
 
-    ASSERT_TRUE(harness::PumpUntil(Idle));
+    ASSERT_TRUE(harness::PumpUntil(RunOver));
     EXPECT_STREQ(g_statusText, L"Cancelled");
     EXPECT_STREQ(g_timeText, L"");
     EXPECT_EQ(BarPosition(), 0);
@@ -189,13 +194,13 @@ TEST_F(RunControl, TwoQuickPressesOfStartStartOneRun) {
     }));
 
     Press(g_hCloseButton);
-    ASSERT_TRUE(harness::PumpUntil(Idle));
+    ASSERT_TRUE(harness::PumpUntil(RunOver));
     EXPECT_EQ(fake::Port().opens, 1);
 }
 
 TEST_F(RunControl, CloseWhenIdleEndsTheProgramWithZero) {
     Press(g_hStartButton);  // idle again after a run, too
-    ASSERT_TRUE(harness::PumpUntil(Idle));
+    ASSERT_TRUE(harness::PumpUntil(RunOver));
 
     Press(g_hCloseButton);
     EXPECT_FALSE(IsWindow(g_hMainWnd));
@@ -206,13 +211,13 @@ TEST_F(RunControl, CloseWhenIdleEndsTheProgramWithZero) {
 
 TEST_F(RunControl, TheThreadOfAnEndedRunIsReleasedByTheNextStartAndAtTheEnd) {
     Press(g_hStartButton);
-    ASSERT_TRUE(harness::PumpUntil(Idle));
+    ASSERT_TRUE(harness::PumpUntil(RunOver));
     const HANDLE first = g_hWorkerThread;
     const DWORD firstId = GetThreadId(first);
     ASSERT_NE(firstId, 0u);
 
     Press(g_hStartButton);
-    ASSERT_TRUE(harness::PumpUntil(Idle));
+    ASSERT_TRUE(harness::PumpUntil(RunOver));
     // The old handle no longer refers to the first thread (it may name the second one now).
     EXPECT_NE(GetThreadId(first), firstId);
 
@@ -319,7 +324,7 @@ TEST_F(WithoutCancelEvent, TheBoxSaysSoAndTheWindowIsMadeAllTheSame) {
     EXPECT_TRUE(IsWindowVisible(g_hMainWnd));
 
     Press(g_hStartButton);
-    ASSERT_TRUE(harness::PumpUntil(Idle));
+    ASSERT_TRUE(harness::PumpUntil(RunOver));
     EXPECT_STREQ(g_statusText, L"GPS receiver not attached");
 }
 
