@@ -38,7 +38,6 @@ constexpr int32_t FONT_HEIGHT = 90;  // 9 points
 
 const wchar_t BUTTON_WINDOW_CLASS[] = L"button";
 const wchar_t START_TEXT[] = L"Start";
-const wchar_t CLOSE_TEXT[] = L"Close";
 const wchar_t PROGRESS_BAR_CLASS[] = L"msctls_progress32";
 constexpr int PROGRESS_MAXIMUM = 100;
 

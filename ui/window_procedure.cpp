@@ -18,7 +18,6 @@ const wchar_t ERROR_CAPTION[] = L"Software upgrade";
 const wchar_t EVENT_CREATION_FAILED[] = L"Event creation failed";
 const wchar_t THREAD_CREATION_FAILED[] = L"Processing thread creation failed";
 const wchar_t CANCEL_TEXT[] = L"Cancel";
-const wchar_t CLOSE_TEXT[] = L"Close";
 
 // The handheld's kernel has one call that both sets and resets an event.
 #ifdef UNDER_CE
