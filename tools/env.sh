@@ -67,7 +67,7 @@ vandrel_start_wine() {
     mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
     cp -n /usr/share/wine/fonts/tahoma*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     # A persistent server makes each Wine process start in a fraction of a second.
-    wineserver -p &
+    wineserver -p </dev/null >/dev/null 2>&1 &
     VANDREL_PIDS+=($!)
     # Start Wine's own services now, away from any test's output: a service that a test
     # process started would inherit that test's output pipe and keep CTest waiting.
