@@ -44,34 +44,33 @@ void WriteByte(UpgradeContext& context, uint8_t byte) {
     WriteAll(context, &byte, 1);
 }
 
-// Waits for the loader's first 'Y'. The receiver's boot code may chatter first; only
-// after a byte that is not 'Y' is the limit tested, and the read itself has its own.
-void AwaitHandshake(UpgradeContext& context) {
+// Reads until the receiver sends wanted, or the run is cancelled. The receiver may
+// chatter first; only a byte other than wanted tests the limit, so that a receiver that
+// is silent (still erasing, say) is waited for as long as its reads allow.
+void AwaitByte(UpgradeContext& context, uint8_t wanted, bool timedReads, uint32_t limitMs,
+               const wchar_t* lateMessage) {
     const DWORD start = os::GetTickCount();
     for (;;) {
-        const uint8_t byte = ReadByte(context, true);
-        if (byte == READY || IsCancelled()) {
+        const uint8_t byte = ReadByte(context, timedReads);
+        if (byte == wanted || IsCancelled()) {
             return;
         }
-        if (MillisecondsSince(start) > HANDSHAKE_LIMIT_MS) {
-            UpgradeError(context, UPDATE_NOT_SUPPORTED_TEXT);
+        if (MillisecondsSince(start) > limitMs) {
+            UpgradeError(context, lateMessage);
         }
     }
 }
 
-// Waits for 'E'. A silent receiver is still erasing, so only a byte other than 'E'
-// tests the limit; the wait then ends when the user cancels.
+// The loader's first 'Y'. Each read has the link's own limit too, so a silent receiver
+// fails the handshake as surely as a chattering one.
+void AwaitHandshake(UpgradeContext& context) {
+    AwaitByte(context, READY, true, HANDSHAKE_LIMIT_MS, UPDATE_NOT_SUPPORTED_TEXT);
+}
+
+// 'E' after the erase. The reads are untimed: a silent receiver is still erasing, and the
+// wait then ends only when the user cancels.
 void AwaitErase(UpgradeContext& context) {
-    const DWORD start = os::GetTickCount();
-    for (;;) {
-        const uint8_t byte = ReadByte(context, false);
-        if (byte == ERASED || IsCancelled()) {
-            return;
-        }
-        if (MillisecondsSince(start) > ERASE_LIMIT_MS) {
-            UpgradeError(context, ERASE_TIMEOUT_TEXT);
-        }
-    }
+    AwaitByte(context, ERASED, false, ERASE_LIMIT_MS, ERASE_TIMEOUT_TEXT);
 }
 
 // Reads until the receiver says 'Y' or 'N'. True only for a 'Y' actually received: once
