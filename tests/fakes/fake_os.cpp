@@ -387,7 +387,9 @@ BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesW
     }
     const fake::PortBehaviour& behaviour = g_world.behaviour;
     const uint32_t accepted = std::min<uint32_t>(bytesToWrite, behaviour.maxBytesPerWrite);
-    g_world.ticks += behaviour.msPerWrite;
+    g_world.ticks += accepted == 0 && bytesToWrite != 0
+                         ? std::max(behaviour.msPerWrite, fake::READ_ATTEMPT_MS)
+                         : behaviour.msPerWrite;
     if (behaviour.failWriteAtByte >= g_world.bytesAccepted &&
         behaviour.failWriteAtByte - g_world.bytesAccepted < accepted) {
         return FALSE;

@@ -58,7 +58,8 @@ int StrayKeyCloses();  // RegCloseKey with a handle that no open returned
 
 // --- Serial port -------------------------------------------------------------------------
 
-// What a read attempt that finds no byte costs in virtual time: the bound of the real one.
+// What a read attempt that finds no byte (or a write attempt that takes none) costs in
+// virtual time: the bound of the real one.
 constexpr uint32_t READ_ATTEMPT_MS = 20;
 
 // What sits at the far end of the fake serial port instead of the byte queue below (the
@@ -89,7 +90,9 @@ struct PortBehaviour {
     bool setCommTimeoutsFails = false;
     bool refusesSpeedSwitch = false;         // DeviceIoControl with IOCTL_RECEIVER_SPEED_SWITCH
     uint32_t maxBytesPerWrite = UINT32_MAX;  // a write attempt takes at most this many; 0 stalls
-    uint32_t msPerWrite = 0;                 // virtual time each write attempt takes
+    // Virtual time each write attempt takes. One that takes no byte lasts READ_ATTEMPT_MS at
+    // least, as a real attempt that cannot proceed waits out its bound.
+    uint32_t msPerWrite = 0;
     // The write attempt that would carry this byte (0 = the first byte ever accepted)
     // fails and takes nothing.
     uint32_t failWriteAtByte = UINT32_MAX;

@@ -297,7 +297,7 @@ const WriteCase WRITE_CASES[] = {
      L"Error (write timeout): please check sleeve", 6, 6000},
     {"limit passed while the tick count wraps", 0xFFFFFFFF - 2500, 7, 1, 1000, NO_LIMIT,
      L"Error (write timeout): please check sleeve", 6, 6000},
-    {"a port that takes nothing", 0, 5, 0, 20, NO_LIMIT,
+    {"a port that takes nothing", 0, 5, 0, 0, NO_LIMIT,
      L"Error (write timeout): please check sleeve", 0, 5020},
     {"a write that fails", 0, 10, 3, 0, 4, L"Error (write error): please check sleeve", 3, 0},
 };
