@@ -66,6 +66,7 @@ struct World {
     fake::SerialPeer* peer = nullptr;
 
     std::vector<fake::CallRecord> calls;
+    fake::CallObserver observer = nullptr;
     std::vector<fake::SentByte> sent;
     HandleCloses closes[CLOSE_TABLE_SIZE] = {};
 };
@@ -110,6 +111,9 @@ fake::CallRecord& Record(fake::Call call, uint32_t value = 0) {
         SetEvent(g_hCancelEvent);
     }
     g_world.calls.push_back({call, g_world.ticks, value});
+    if (g_world.observer != nullptr) {
+        g_world.observer(g_world.calls.back());
+    }
     return g_world.calls.back();
 }
 
@@ -250,6 +254,9 @@ void AttachPeer(SerialPeer* peer) {
 
 const std::vector<CallRecord>& Calls() {
     return g_world.calls;
+}
+void ObserveCalls(CallObserver observer) {
+    g_world.observer = observer;
 }
 const std::vector<SentByte>& SentBytes() {
     return g_world.sent;

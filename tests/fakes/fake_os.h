@@ -133,6 +133,12 @@ struct CallRecord {
 };
 const std::vector<CallRecord>& Calls();
 
+// Called with each port call (and Sleep) as it is recorded, before the call takes effect
+// (so its value is not known yet) and after a cancelAtCall has been signalled; on the
+// thread that makes the call. Null for none; ResetWorld removes it. It must not allocate.
+using CallObserver = void (*)(const CallRecord& record);
+void ObserveCalls(CallObserver observer);
+
 // Every byte the port accepted from the host, in order, with the line speed and the
 // virtual time at which it left.
 struct SentByte {
