@@ -52,6 +52,7 @@ void ReceiverModel::HostBytes(const uint8_t* bytes, uint32_t count, uint32_t hos
             ++summary_.bytesGarbled;
         }
         ++summary_.bytesReceived;
+        summary_.lastHostByteNs = arrivalNs;
         Receive(byte, arrivalNs);
     }
 }
@@ -66,6 +67,8 @@ bool ReceiverModel::NextByte(uint32_t nowMs, uint32_t hostBaud, uint8_t* byte) {
     if (noiseDue && (!queued || nextEraseNoiseNs_ <= output_[outputHead_].readyNs)) {
         *byte = Noise("E");
         sentBaud = speed_;
+        ++summary_.bytesSent;
+        summary_.lastReceiverByteNs = nextEraseNoiseNs_;
         nextEraseNoiseNs_ += scenario_.eraseNoiseEveryMs * NS_PER_MS;
     } else if (queued) {
         *byte = output_[outputHead_].byte;
@@ -110,6 +113,11 @@ void ReceiverModel::Receive(uint8_t byte, uint64_t atNs) {
             sawSpeedMessage_ = byte == SPEED_MESSAGE;
             break;
         case Phase::LOADER_HEADER:
+            if (!loaderStarted_) {
+                loaderStarted_ = true;
+                summary_.bytesBeforeLoader = summary_.bytesReceived - 1;
+                summary_.loaderStartNs = atNs - (scenario_.paced ? ByteTimeNs(speed_) : 0);
+            }
             if (TakeField(byte, LENGTH_BYTES, &value)) {
                 if (value == 0) {
                     EndLoader(atNs);
@@ -294,4 +302,6 @@ void ReceiverModel::Send(uint8_t byte, uint64_t atNs) {
     }
     output_[(outputHead_ + outputCount_) % OUTPUT_CAPACITY] = {readyNs, speed_, byte};
     ++outputCount_;
+    ++summary_.bytesSent;
+    summary_.lastReceiverByteNs = readyNs;
 }

@@ -30,6 +30,16 @@ struct ReceiverSummary {
     bool endMarkerSeen;
     uint32_t romBytes;  // written by accepted chunks
     bool romIdentical;  // the written ROM equals the expected image, byte for byte, all of it
+
+    // How long the line was busy, on the model's time line (nanoseconds from the first
+    // moment it was given): when the first byte of the loader stream began to cross, and
+    // when the latest byte of each side had crossed. With the bytes counted on each side,
+    // this tells how close the host came to what the line can carry. 0 until it happens.
+    uint32_t bytesSent;          // every byte the receiver put on the line
+    uint32_t bytesBeforeLoader;  // of bytesReceived, those before the loader stream
+    uint64_t loaderStartNs;
+    uint64_t lastHostByteNs;      // arrival of the host's latest byte
+    uint64_t lastReceiverByteNs;  // arrival at the host of the receiver's latest byte
 };
 
 class ReceiverModel {
@@ -122,6 +132,7 @@ private:
     uint16_t chunkCrc_ = 0;
     bool romMatches_ = true;  // every accepted chunk so far equals the image at its offset
 
+    bool loaderStarted_ = false;
     bool clockStarted_ = false;
     uint32_t lastNowMs_ = 0;
     uint64_t clockNs_ = 0;        // the model's own time line: never wraps

@@ -4,6 +4,7 @@
 // (whatever its verdict), 1 when a file or the port cannot be opened, 2 on bad usage.
 #include <windows.h>
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -198,18 +199,28 @@ HANDLE OpenPort(const char* name) {
     return port;
 }
 
+// Milliseconds of the performance counter. Other programs on the machine read the same
+// counter, so the line times in the summary can be set beside the times they took.
+uint64_t CounterMs() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<uint64_t>(count.QuadPart / (frequency.QuadPart / 1000));
+}
+
 // Moves bytes between the port and the model until the end marker has been answered or
 // the host has been silent for the time-out. On a pty the host's line speed cannot be
-// seen, so the host is taken to talk at whatever speed the receiver is at.
-void Serve(HANDLE port, ReceiverModel& model, const Options& options) {
-    const DWORD started = GetTickCount();
-    DWORD lastHeard = started;
-    DWORD lastCredit = started;
+// seen, so the host is taken to talk at whatever speed the receiver is at. The model's
+// time line starts (within a millisecond) at the counter time it returns, in ms.
+uint64_t Serve(HANDLE port, ReceiverModel& model, const Options& options) {
+    const uint64_t startedMs = CounterMs();
+    DWORD lastHeard = 0;
+    DWORD lastCredit = 0;
     uint64_t creditMilliBytes = 0;  // paced: what the line could have carried by now
     uint8_t input[IO_BYTES];
     uint8_t output[IO_BYTES];
     while (!model.Finished()) {
-        const DWORD now = GetTickCount();
+        const DWORD now = static_cast<DWORD>(CounterMs() - startedMs);
         DWORD wanted = 0;
         DWORD errors;
         COMSTAT status;
@@ -253,9 +264,10 @@ void Serve(HANDLE port, ReceiverModel& model, const Options& options) {
             Sleep(IDLE_SLEEP_MS);
         }
     }
+    return startedMs;
 }
 
-void PrintSummary(FILE* out, const ReceiverModel& model, uint32_t romSize) {
+void PrintSummary(FILE* out, const ReceiverModel& model, uint32_t romSize, uint64_t lineStartMs) {
     const ReceiverSummary& s = model.Summary();
     fprintf(out, "bytes received: %u\n", s.bytesReceived);
     fprintf(out, "loader: %s\n", s.loaderIntact ? "intact" : "not received intact");
@@ -269,6 +281,14 @@ void PrintSummary(FILE* out, const ReceiverModel& model, uint32_t romSize) {
     fprintf(out, "\n");
     fprintf(out, "end marker: %s\n", s.endMarkerSeen ? "seen" : "not seen");
     fprintf(out, "rom bytes: %u of %u\n", s.romBytes, romSize);
+    fprintf(out, "bytes sent: %u\n", s.bytesSent);
+    fprintf(out, "bytes before the loader: %u\n", s.bytesBeforeLoader);
+    // In microseconds of the performance counter.
+    const uint64_t lineStartUs = lineStartMs * 1000;
+    fprintf(out, "loader began at: %" PRIu64 " us\n", lineStartUs + s.loaderStartNs / 1000);
+    fprintf(out, "last host byte at: %" PRIu64 " us\n", lineStartUs + s.lastHostByteNs / 1000);
+    fprintf(out, "last receiver byte at: %" PRIu64 " us\n",
+            lineStartUs + s.lastReceiverByteNs / 1000);
     fprintf(out, "VERDICT: %s\n", s.romIdentical ? "ROM identical" : "ROM differs");
 }
 
@@ -291,10 +311,10 @@ int main(int argc, char** argv) {
     const uint32_t romSize = static_cast<uint32_t>(rom.size());
     auto model = std::make_unique<ReceiverModel>(
         options.scenario, loader.data(), static_cast<uint32_t>(loader.size()), rom.data(), romSize);
-    Serve(port, *model, options);
+    const uint64_t lineStartMs = Serve(port, *model, options);
     CloseHandle(port);
 
-    PrintSummary(stdout, *model, romSize);
+    PrintSummary(stdout, *model, romSize, lineStartMs);
     fflush(stdout);
     if (options.summaryPath != nullptr) {
         FILE* file = fopen(options.summaryPath, "w");
@@ -302,7 +322,7 @@ int main(int argc, char** argv) {
             fprintf(stderr, "receiver-sim: cannot write %s\n", options.summaryPath);
             return 1;
         }
-        PrintSummary(file, *model, romSize);
+        PrintSummary(file, *model, romSize, lineStartMs);
         fclose(file);
     }
     return 0;

@@ -411,6 +411,29 @@ TEST(ReceiverModel, PacedBytesLeaveNoFasterThanTheLine) {
     }
 }
 
+TEST(ReceiverModel, PacedLineTimesSpanTheLoaderToTheLastAnswer) {
+    ReceiverScenario scenario;
+    scenario.paced = true;
+    auto receiver = MakeReceiver(scenario);
+    Host host(*receiver, 0);
+    RunUpdate(host);
+    const ReceiverSummary& s = receiver->Summary();
+    const uint64_t byteNs = ByteTimeNs(LOADER_BAUD);
+
+    EXPECT_EQ(s.bytesBeforeLoader, 4u);  // the two speed messages
+    EXPECT_EQ(s.bytesSent, 2 + IMAGE_CHUNKS + 1);
+    // The confirmation is sent 100 ms in and takes two byte times; the loader follows.
+    EXPECT_EQ(s.loaderStartNs, 100000000 + 2 * byteNs);
+    // The end marker's answer crosses right behind the marker.
+    EXPECT_EQ(s.lastReceiverByteNs, s.lastHostByteNs + byteNs);
+    // Every byte from the loader on crossed the line one after the other; this host loses
+    // up to a millisecond each time it turns to read an answer.
+    const uint64_t lineNs = (s.bytesReceived - s.bytesBeforeLoader + s.bytesSent) * byteNs;
+    const uint64_t spanNs = s.lastReceiverByteNs - s.loaderStartNs;
+    EXPECT_GE(spanNs, lineNs);
+    EXPECT_LE(spanNs, lineNs + s.bytesSent * 1000000);
+}
+
 TEST(ReceiverModel, DelaysHoldAcrossTheTickCountWrap) {
     ReceiverScenario scenario;
     scenario.handshakeDelayMs = 3000;
