@@ -1,0 +1,60 @@
+#include "tests/e2e/child_process.h"
+
+#include <vector>
+
+namespace {
+
+constexpr DWORD END_WAIT_MS = 5000;
+
+}  // namespace
+
+bool ChildProcess::Start(const std::wstring& program, const std::wstring& arguments,
+                         const std::wstring& directory) {
+    End();
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE nothing =
+        CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inheritable, OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nothing;
+    startup.hStdOutput = nothing;
+    startup.hStdError = nothing;
+    std::wstring line = L"\"" + program + L"\"";
+    if (!arguments.empty()) {
+        line += L" " + arguments;
+    }
+    std::vector<wchar_t> writableLine(line.begin(), line.end());
+    writableLine.push_back(L'\0');
+    const BOOL started = CreateProcessW(program.c_str(), writableLine.data(), nullptr, nullptr,
+                                        TRUE, 0, nullptr, directory.c_str(), &startup, &info_);
+    CloseHandle(nothing);
+    if (!started) {
+        info_ = {};
+        return false;
+    }
+    CloseHandle(info_.hThread);
+    info_.hThread = nullptr;
+    return true;
+}
+
+bool ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
+    if (info_.hProcess == nullptr ||
+        WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    return GetExitCodeProcess(info_.hProcess, exitCode) != FALSE;
+}
+
+void ChildProcess::End() {
+    if (info_.hProcess == nullptr) {
+        return;
+    }
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(info_.hProcess, 1);
+        WaitForSingleObject(info_.hProcess, END_WAIT_MS);
+    }
+    CloseHandle(info_.hProcess);
+    info_ = {};
+}

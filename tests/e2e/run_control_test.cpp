@@ -1,0 +1,102 @@
+// The buttons while a run goes on, and the window closed under a run: a cancelled run stops
+// with nothing on the line after the chunk that was on its way, the window says so and is
+// ready again; a closed window ends the program; a second press of Start starts nothing.
+// The receiver here moves bytes no faster than the real line (a chunk takes about 1.4 s),
+// so that there is time to act while the ROM is being written.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/receiver_traffic.h"
+#include "tests/e2e/updater_world.h"
+
+namespace {
+
+constexpr DWORD SILENCE_MS = 2000;  // the receiver's end once the updater has gone quiet
+constexpr DWORD STEP_MS = 10000;    // for the window to answer a press
+constexpr DWORD RUN_MS = 120000;
+constexpr DWORD REPORT_MS = 30000;
+
+const wchar_t PACED_RECEIVER[] = L"--pace";
+
+using RunControl = UpdaterWorld;
+
+// Waits for the bar to reach percent during the run and gives the position it read. It
+// moves once per accepted chunk, so right after it has moved the next chunk is on its way.
+int AwaitProgress(const UpdaterWindow& window, int percent) {
+    int position = -1;
+    WaitFor(
+        [&] {
+            position = window.ProgressPosition();
+            return position >= percent;
+        },
+        RUN_MS);
+    return position;
+}
+
+TEST_F(RunControl, CancelStopsTheRunAfterTheChunkOnItsWay) {
+    Register({SLEEVE_DRIVER});
+    Launch(PACED_RECEIVER, SILENCE_MS);
+    ASSERT_TRUE(window.PressStart());
+    ASSERT_TRUE(WaitFor([&] { return window.IsRunning(); }, STEP_MS));
+
+    const int shown = AwaitProgress(window, 11);  // two chunks accepted
+    ASSERT_GE(shown, 11);
+    EXPECT_EQ(StatusLine(), L"Programming...");
+    const std::wstring estimate = TimeLine();
+    EXPECT_TRUE(estimate != L"" && estimate != UNREADABLE_LINE) << "time line: " << estimate;
+    EXPECT_EQ(window.CloseCaption(), L"Cancel");
+    ASSERT_TRUE(window.PressClose());
+
+    ASSERT_TRUE(AwaitEnd(L"Cancelled", STEP_MS));
+    EXPECT_EQ(window.ProgressPosition(), 0);
+    EXPECT_EQ(TimeLine(), L"");
+
+    ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
+    const long accepted = ChunksAcceptedAt(shown);
+    EXPECT_LE(receiver.Count("chunks accepted"), accepted + 1);
+    EXPECT_LE(receiver.Count("bytes received"),
+              BEFORE_CHUNKS_BYTES + (accepted + 1) * FULL_CHUNK_BYTES);
+    EXPECT_EQ(receiver.Fact("end marker"), "not seen");
+    EXPECT_EQ(receiver.Fact("VERDICT"), "ROM differs");
+
+    // The window is as before the run: Close now closes it.
+    EXPECT_TRUE(CloseAndAwaitExit());
+}
+
+TEST_F(RunControl, ClosingTheWindowDuringARunEndsTheProgram) {
+    Register({SLEEVE_DRIVER});
+    Launch(PACED_RECEIVER, SILENCE_MS);
+    ASSERT_TRUE(window.PressStart());
+
+    const int shown = AwaitProgress(window, 5);  // one chunk accepted
+    ASSERT_GE(shown, 5);
+    window.AskToClose();
+    DWORD exitCode;
+    ASSERT_TRUE(updater.Wait(EXIT_MS, &exitCode)) << "the program did not end";
+    EXPECT_EQ(exitCode, 0u);
+
+    ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
+    const long accepted = ChunksAcceptedAt(shown);
+    EXPECT_LE(receiver.Count("chunks accepted"), accepted + 1);
+    EXPECT_LE(receiver.Count("bytes received"),
+              BEFORE_CHUNKS_BYTES + (accepted + 1) * FULL_CHUNK_BYTES);
+    EXPECT_EQ(receiver.Fact("end marker"), "not seen");
+}
+
+TEST_F(RunControl, TwoQuickPressesOfStartMakeOneRun) {
+    Register({SLEEVE_DRIVER});
+    // An erase of a second and a half keeps the run going while the second press is handled.
+    Launch(L"--erase-ms 1500", SILENCE_MS);
+    ASSERT_TRUE(window.PressStartTwice());
+
+    ASSERT_TRUE(AwaitEnd(L"Completed successfully", RUN_MS));
+    EXPECT_FALSE(WaitFor([&] { return !window.IsIdle(); }, 1000)) << "a second run began";
+    EXPECT_TRUE(CloseAndAwaitExit());
+
+    ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
+    EXPECT_EQ(receiver.Fact("loader"), "intact");
+    EXPECT_EQ(receiver.Fact("chunk offsets"), ChunkOffsets());
+    EXPECT_EQ(receiver.Count("bytes received"), UPDATE_BYTES);
+    EXPECT_EQ(receiver.Fact("VERDICT"), "ROM identical");
+}
+
+}  // namespace

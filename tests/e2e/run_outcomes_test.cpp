@@ -1,0 +1,107 @@
+// One press of Start, and how the run ends: for each receiver and registry, what the user
+// reads on the window afterwards and what the receiver saw on its line.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e/receiver_traffic.h"
+#include "tests/e2e/updater_world.h"
+
+namespace {
+
+constexpr DWORD SILENCE_MS = 3000;  // the receiver's end once the updater has gone quiet
+constexpr DWORD RUN_MS = 120000;
+constexpr DWORD REPORT_MS = 30000;
+
+// A serial port of the handheld's own, listed before the sleeve: not the receiver.
+const DriverInstance BUILT_IN_SERIAL = {
+    L"03", {{L"Key", L"Drivers\\BuiltIn\\Serial"}, {L"Name", L"COM1:"}}};
+
+using Facts = std::vector<std::pair<std::string, std::string>>;
+
+struct RunOutcome {
+    const char* name;
+    std::vector<DriverInstance> drivers;
+    const wchar_t* receiverOptions;
+    const wchar_t* status;  // on the status line once the run has ended
+    Facts receiverSaw;
+};
+
+const RunOutcome OUTCOMES[] = {
+    {"SleeveReceiverGetsTheWholeRom",
+     {BUILT_IN_SERIAL, SLEEVE_DRIVER},
+     L"",
+     L"Completed successfully",
+     {{"VERDICT", "ROM identical"},
+      {"loader", "intact"},
+      {"chunk offsets", ChunkOffsets()},
+      {"resends", "0"},
+      {"end marker", "seen"},
+      {"bytes received", std::to_string(UPDATE_BYTES)}}},
+    {"ChunkRefusedAmidNoiseIsSentAgain",
+     {SLEEVE_DRIVER},
+     // Chunk 2 answered 'N' once; four 'E' bytes before every answer, the handshake's too.
+     L"--nak 2 --noise 4:0x45",
+     L"Completed successfully",
+     {{"VERDICT", "ROM identical"},
+      {"chunk offsets", ChunkOffsets(2)},
+      {"resends", "1"},
+      {"end marker", "seen"},
+      {"bytes received", std::to_string(UPDATE_BYTES + FULL_CHUNK_BYTES)}}},
+    {"NoReceiverListed",
+     {BUILT_IN_SERIAL},
+     L"",
+     L"GPS receiver not attached",
+     {{"bytes received", "0"}}},
+    {"CompactFlashReceiverIsLeftAlone",
+     {{L"07", {{L"PnpId", L"TAVRIN-KIVO_GPS_5120-CF1"}, {L"Name", L"COM5:"}}}},
+     L"",
+     L"Vandrel cannot be used with CompactFlash GPS receivers",
+     {{"bytes received", "0"}}},
+    {"ListedPortDoesNotExist",
+     {{L"12", {{L"Key", L"Drivers\\OptPack\\0100"}, {L"Name", L"COM9:"}}}},
+     L"",
+     L"Couldn't open GPS receiver port (COM9:)",
+     {{"bytes received", "0"}}},
+    {"ReceiverGivesNoHandshake",
+     {SLEEVE_DRIVER},
+     L"--no-handshake",
+     L"GPS update not supported",
+     {{"loader", "intact"},
+      {"chunks received", "0"},
+      {"end marker", "not seen"},
+      {"bytes received", std::to_string(SPEED_SWITCH_BYTES + LOADER_STREAM_BYTES)}}},
+};
+
+// Names the case in gtest's messages.
+void PrintTo(const RunOutcome& outcome, std::ostream* out) {
+    *out << outcome.name;
+}
+
+class RunEnds : public UpdaterWorld, public ::testing::WithParamInterface<RunOutcome> {};
+
+TEST_P(RunEnds, ShowingItsOutcomeWithTheWindowIdleAgain) {
+    const RunOutcome& outcome = GetParam();
+    Register(outcome.drivers);
+    Launch(outcome.receiverOptions, SILENCE_MS);
+    ASSERT_TRUE(window.PressStart());
+
+    ASSERT_TRUE(AwaitEnd(outcome.status, RUN_MS));
+    EXPECT_EQ(window.ProgressPosition(), 0);
+    EXPECT_EQ(TimeLine(), L"");
+    EXPECT_TRUE(CloseAndAwaitExit());
+
+    ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
+    for (const auto& fact : outcome.receiverSaw) {
+        EXPECT_EQ(receiver.Fact(fact.first), fact.second) << "the receiver's " << fact.first;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Updater, RunEnds, ::testing::ValuesIn(OUTCOMES),
+                         [](const ::testing::TestParamInfo<RunOutcome>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace

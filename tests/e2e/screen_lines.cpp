@@ -1,0 +1,151 @@
+#include "tests/e2e/screen_lines.h"
+
+#include <cwchar>
+
+#include "ui/point_font.h"
+
+const wchar_t* const UNREADABLE_LINE = L"(none of the expected texts)";
+
+namespace {
+
+constexpr int32_t NINE_POINTS = 90;
+constexpr int STATUS_ROW = 7;  // in units
+constexpr int TIME_ROW = 3;    // in bold lines
+
+int LineHeightOf(HDC dc, HFONT font) {
+    HGDIOBJ previous = SelectObject(dc, font);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, previous);
+    return metrics.tmHeight + metrics.tmExternalLeading;
+}
+
+// A top-down 32-bit bitmap of width x height, selected into a memory DC.
+class Canvas {
+public:
+    Canvas(HDC reference, int width, int height) : width_(width), height_(height) {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        bitmap_ = CreateDIBSection(reference, &info, DIB_RGB_COLORS, &bits_, nullptr, 0);
+        dc_ = CreateCompatibleDC(reference);
+        previous_ = SelectObject(dc_, bitmap_);
+    }
+    ~Canvas() {
+        SelectObject(dc_, previous_);
+        DeleteDC(dc_);
+        DeleteObject(bitmap_);
+    }
+    HDC Dc() const { return dc_; }
+
+    // The pixels as 0x00RRGGBB.
+    std::vector<uint32_t> Pixels() const {
+        GdiFlush();
+        const uint32_t* begin = static_cast<const uint32_t*>(bits_);
+        std::vector<uint32_t> pixels(begin, begin + size_t(width_) * height_);
+        for (uint32_t& pixel : pixels) {
+            pixel &= 0x00FFFFFF;
+        }
+        return pixels;
+    }
+
+private:
+    int width_;
+    int height_;
+    HBITMAP bitmap_;
+    HDC dc_;
+    HGDIOBJ previous_;
+    void* bits_ = nullptr;
+};
+
+}  // namespace
+
+ScreenLines::ScreenLines(const UpdaterWindow& window)
+    : client_(window.ClientOnScreen()), unit_(window.LineHeight()) {
+    HDC screen = GetDC(nullptr);
+    font_ = CreatePointFont(screen, L"Tahoma", NINE_POINTS, 0, 0, true);
+    HFONT bold = CreatePointFont(screen, L"Tahoma Bold", NINE_POINTS, 0, 0, true);
+    boldUnit_ = LineHeightOf(screen, bold);
+    DeleteObject(bold);
+    ReleaseDC(nullptr, screen);
+}
+
+ScreenLines::~ScreenLines() {
+    DeleteObject(font_);
+}
+
+std::wstring ScreenLines::ReadStatus(const std::vector<std::wstring>& candidates) const {
+    return Read(STATUS_ROW * unit_, candidates);
+}
+
+std::wstring ScreenLines::ReadTime(const std::vector<std::wstring>& candidates) const {
+    return Read(TIME_ROW * boldUnit_, candidates);
+}
+
+std::wstring ScreenLines::Read(int top, const std::vector<std::wstring>& candidates) const {
+    const Pixels seen = Capture(top);
+    for (const std::wstring& candidate : candidates) {
+        if (Draw(candidate) == seen) {
+            return candidate;
+        }
+    }
+    return UNREADABLE_LINE;
+}
+
+ScreenLines::Pixels ScreenLines::Capture(int top) const {
+    const int width = client_.right - client_.left;
+    HDC screen = GetDC(nullptr);
+    Canvas band(screen, width, unit_);
+    BitBlt(band.Dc(), 0, 0, width, unit_, screen, client_.left, client_.top + top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+    return band.Pixels();
+}
+
+ScreenLines::Pixels ScreenLines::Draw(const std::wstring& text) const {
+    const int width = client_.right - client_.left;
+    HDC screen = GetDC(nullptr);
+    Canvas band(screen, width, unit_);
+    ReleaseDC(nullptr, screen);
+    RECT all = {0, 0, width, unit_};
+    FillRect(band.Dc(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SelectObject(band.Dc(), font_);
+    SetTextColor(band.Dc(), RGB(0, 0, 0));
+    ExtTextOutW(band.Dc(), unit_, 0, 0, nullptr, text.c_str(), static_cast<UINT>(text.size()),
+                nullptr);
+    return band.Pixels();
+}
+
+std::vector<std::wstring> StatusMessages(const wchar_t* portName) {
+    wchar_t portMessage[64];
+    swprintf(portMessage, 64, L"Couldn't open GPS receiver port (%ls)", portName);
+    return {L"",
+            L"Initialising...",
+            L"Erasing storage...",
+            L"Programming...",
+            L"Completed successfully",
+            L"Cancelled",
+            L"GPS update not supported",
+            L"GPS receiver not attached",
+            L"Vandrel cannot be used with CompactFlash GPS receivers",
+            portMessage,
+            L"Error setting port parameters",
+            L"Error setting GPS receiver timeouts",
+            L"Error: driver 3.1.3 or later required",
+            L"Error (write timeout): please check sleeve",
+            L"Error (write error): please check sleeve",
+            L"Error (read timeout): please check sleeve",
+            L"Timeout on erase operation"};
+}
+
+std::vector<std::wstring> TimeLines(unsigned maxSeconds) {
+    std::vector<std::wstring> lines = {L""};
+    for (unsigned seconds = 0; seconds <= maxSeconds; ++seconds) {
+        wchar_t line[32];
+        swprintf(line, 32, L"Time remaining: %u:%02u", seconds / 60, seconds % 60);
+        lines.push_back(line);
+    }
+    return lines;
+}

@@ -1,0 +1,53 @@
+// The updater window's status and time lines, read off the screen. A line is read by
+// comparing its band of the screen, pixel for pixel, with a candidate text drawn the way a
+// line of the window is drawn: black on white in 9-point "Tahoma" made with the program's
+// own CreatePointFont, one layout unit in from the left. So a line reads a text only when
+// the user sees exactly that text there, and nothing else in the band: no remains of an
+// earlier text, no text at another place or in another font.
+//
+// The bands: the status line one unit high at 7 units from the top; the time line one
+// unit high at 3 lines of the bold 9-point "Tahoma Bold". The unit is measured off the
+// window (UpdaterWindow::LineHeight).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/updater_window.h"
+
+// What a line reads when it matches none of the candidates.
+extern const wchar_t* const UNREADABLE_LINE;
+
+class ScreenLines {
+public:
+    explicit ScreenLines(const UpdaterWindow& window);
+    ~ScreenLines();
+    ScreenLines(const ScreenLines&) = delete;
+    ScreenLines& operator=(const ScreenLines&) = delete;
+
+    // The candidate that the line shows, or UNREADABLE_LINE. An empty candidate stands for
+    // a blank band.
+    std::wstring ReadStatus(const std::vector<std::wstring>& candidates) const;
+    std::wstring ReadTime(const std::vector<std::wstring>& candidates) const;
+
+private:
+    using Pixels = std::vector<uint32_t>;
+    std::wstring Read(int top, const std::vector<std::wstring>& candidates) const;
+    Pixels Capture(int top) const;
+    Pixels Draw(const std::wstring& text) const;
+
+    RECT client_;  // on the screen
+    int unit_;
+    int boldUnit_;
+    HFONT font_;
+};
+
+// Every line the status line can show after a run, in the program's words; a port name
+// fills the one message that names a port.
+std::vector<std::wstring> StatusMessages(const wchar_t* portName);
+
+// Every text the time line can show for up to maxSeconds remaining, and the empty line.
+std::vector<std::wstring> TimeLines(unsigned maxSeconds);

@@ -1,0 +1,149 @@
+// updater-driver: plays the updater's user for ./run, with real mouse input on the window
+// and reading the window as the user does. One step per call, so that the caller can take
+// pictures in between:
+//
+//   updater-driver start            presses Start, and waits until the run is under way
+//   updater-driver cancel-at P      waits until the bar stands at P % or more, presses Cancel
+//   updater-driver await-end S      waits up to S seconds for the run to end, and prints
+//                                   the status line as it reads on the screen
+//   updater-driver close            presses Close, and waits until the window has gone
+//   updater-driver where            prints the window's client area: x y width height
+//
+// Each waits for the window first. Exit code 0 when the step was done, 1 when it could not
+// be, 2 on bad usage.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+
+#include "tests/e2e/screen_lines.h"
+#include "tests/e2e/updater_window.h"
+
+namespace {
+
+constexpr DWORD WINDOW_MS = 30000;
+constexpr DWORD STEP_MS = 10000;  // for the window to answer a press
+constexpr DWORD DRIVER_TIMEOUT_MS = 3600000;
+
+const char USAGE[] =
+    "usage: updater-driver start | cancel-at PERCENT | await-end SECONDS | close | where\n";
+
+int Fail(const char* what) {
+    fprintf(stderr, "updater-driver: %s\n", what);
+    return 1;
+}
+
+// The port names the status line may mention: those listed for the receiver's driver.
+std::vector<std::wstring> PossibleStatusLines() {
+    std::vector<std::wstring> lines;
+    HKEY active;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Drivers\\Active", 0, KEY_READ, &active) ==
+        ERROR_SUCCESS) {
+        wchar_t subkey[256];
+        for (DWORD i = 0, chars = 256; RegEnumKeyExW(active, i, subkey, &chars, nullptr, nullptr,
+                                                     nullptr, nullptr) == ERROR_SUCCESS;
+             ++i, chars = 256) {
+            wchar_t name[64] = L"";
+            DWORD bytes = sizeof name - sizeof(wchar_t);
+            if (RegGetValueW(active, subkey, L"Name", RRF_RT_REG_SZ, nullptr, name, &bytes) ==
+                ERROR_SUCCESS) {
+                const std::vector<std::wstring> more = StatusMessages(name);
+                lines.insert(lines.end(), more.begin(), more.end());
+            }
+        }
+        RegCloseKey(active);
+    }
+    if (lines.empty()) {
+        lines = StatusMessages(L"COM5:");
+    }
+    return lines;
+}
+
+int Start(UpdaterWindow& window) {
+    if (!window.IsIdle() || !window.PressStart()) {
+        return Fail("Start could not be pressed");
+    }
+    if (!WaitFor([&] { return window.IsRunning(); }, STEP_MS)) {
+        return Fail("no run began");
+    }
+    return 0;
+}
+
+int CancelAt(UpdaterWindow& window, int percent) {
+    if (!WaitFor([&] { return !window.IsRunning() || window.ProgressPosition() >= percent; },
+                 DRIVER_TIMEOUT_MS) ||
+        !window.IsRunning()) {
+        return Fail("the run ended before it could be cancelled");
+    }
+    return window.PressClose() ? 0 : Fail("Cancel could not be pressed");
+}
+
+int AwaitEnd(UpdaterWindow& window, DWORD seconds) {
+    if (!WaitFor([&] { return window.IsIdle(); }, seconds * 1000)) {
+        return Fail("the run did not end in time");
+    }
+    ScreenLines lines(window);
+    const std::vector<std::wstring> possible = PossibleStatusLines();
+    std::wstring status;
+    // The last repaint may still be on its way to the screen.
+    WaitFor(
+        [&] {
+            status = lines.ReadStatus(possible);
+            return status != UNREADABLE_LINE;
+        },
+        STEP_MS);
+    printf("status line: %ls\n", status.c_str());
+    return 0;
+}
+
+int Close(UpdaterWindow& window) {
+    if (!window.PressClose()) {
+        return Fail("Close could not be pressed");
+    }
+    return WaitFor([&] { return !window.Exists(); }, STEP_MS) ? 0 : Fail("the window stayed");
+}
+
+int Where(const UpdaterWindow& window) {
+    const RECT client = window.ClientOnScreen();
+    printf("%ld %ld %ld %ld\n", client.left, client.top, client.right - client.left,
+           client.bottom - client.top);
+    return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        fputs(USAGE, stderr);
+        return 2;
+    }
+    const wchar_t* step = argv[1];
+    const bool takesNumber = wcscmp(step, L"cancel-at") == 0 || wcscmp(step, L"await-end") == 0;
+    if (takesNumber != (argc == 3) || argc > 3) {
+        fputs(USAGE, stderr);
+        return 2;
+    }
+    const long number = takesNumber ? wcstol(argv[2], nullptr, 10) : 0;
+    UpdaterWindow window;
+    if (!window.Find(WINDOW_MS)) {
+        return Fail("the updater's window is not there");
+    }
+    if (wcscmp(step, L"start") == 0) {
+        return Start(window);
+    }
+    if (wcscmp(step, L"cancel-at") == 0) {
+        return CancelAt(window, static_cast<int>(number));
+    }
+    if (wcscmp(step, L"await-end") == 0) {
+        return AwaitEnd(window, static_cast<DWORD>(number));
+    }
+    if (wcscmp(step, L"close") == 0) {
+        return Close(window);
+    }
+    if (wcscmp(step, L"where") == 0) {
+        return Where(window);
+    }
+    fputs(USAGE, stderr);
+    return 2;
+}

@@ -1,0 +1,120 @@
+#include "tests/e2e/updater_world.h"
+
+#include <algorithm>
+
+#include "tests/e2e/active_drivers.h"
+
+const DriverInstance SLEEVE_DRIVER = {L"12",
+                                      {{L"Key", L"Drivers\\OptPack\\0100"}, {L"Name", L"COM5:"}}};
+
+namespace {
+
+// The line's ends in the world: the updater's and the receiver's.
+const wchar_t* const UPDATER_PORT = L"COM5:";
+const wchar_t* const RECEIVER_PORT = L"COM6:";
+const wchar_t UPDATER_PROGRAM[] = L"" VANDREL_BIN_DIR "/vandrel.exe";
+const wchar_t UPDATER_DIRECTORY[] = L"" VANDREL_BIN_DIR;
+
+constexpr DWORD WINDOW_MS = 30000;        // Wine starts a program slowly on a busy machine
+constexpr DWORD QUIET_MS = 200;           // a line end with nothing more for this long is drained
+constexpr unsigned MAX_TIME_SHOWN = 120;  // seconds; no run here is estimated longer
+
+// Reads and drops whatever an earlier test left on its way to one end of the line.
+void Drain(const wchar_t* port) {
+    HANDLE line =
+        CreateFileW(port, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(line, INVALID_HANDLE_VALUE) << "the line's end is missing: is the world started?";
+    COMMTIMEOUTS immediate = {MAXDWORD, 0, 0, 0, 0};
+    SetCommTimeouts(line, &immediate);
+    PurgeComm(line, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    DWORD lastByte = GetTickCount();
+    while (GetTickCount() - lastByte < QUIET_MS) {
+        char buffer[4096];
+        DWORD read = 0;
+        if (ReadFile(line, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+            lastByte = GetTickCount();
+        } else {
+            Sleep(10);
+        }
+    }
+    CloseHandle(line);
+}
+
+}  // namespace
+
+void UpdaterWorld::SetUp() {
+    statusMessages_ = StatusMessages(UPDATER_PORT);
+    ASSERT_TRUE(ClearActiveDrivers());
+    Drain(UPDATER_PORT);
+    Drain(RECEIVER_PORT);
+}
+
+void UpdaterWorld::TearDown() {
+    updater.End();
+    ClearActiveDrivers();
+}
+
+void UpdaterWorld::Register(const std::vector<DriverInstance>& drivers) {
+    for (const DriverInstance& driver : drivers) {
+        ASSERT_TRUE(AddActiveDriver(driver));
+        for (const DriverValue& value : driver.values) {
+            if (wcscmp(value.name, L"Name") == 0) {
+                const std::vector<std::wstring> more = StatusMessages(value.data);
+                statusMessages_.insert(statusMessages_.end(), more.begin(), more.end());
+            }
+        }
+    }
+}
+
+void UpdaterWorld::Launch(const std::wstring& receiverOptions, DWORD silenceMs) {
+    ASSERT_TRUE(updater.Start(UPDATER_PROGRAM, L"", UPDATER_DIRECTORY))
+        << "vandrel.exe did not start";
+    ASSERT_TRUE(window.Find(WINDOW_MS, updater.Id())) << "the updater's window did not appear";
+    lines_ = std::make_unique<ScreenLines>(window);
+    ASSERT_TRUE(receiver.Start(receiverOptions, silenceMs)) << "receiver-sim.exe did not start";
+}
+
+::testing::AssertionResult UpdaterWorld::AwaitEnd(const std::wstring& status, DWORD timeoutMs) {
+    // Over when the window is idle again with one of the lines that end a run on it.
+    const std::vector<std::wstring> progressLines = {L"", L"Initialising...", L"Erasing storage...",
+                                                     L"Programming..."};
+    std::wstring seen;
+    const bool ended = WaitFor(
+        [&] {
+            seen = StatusLine();
+            return window.IsIdle() && seen != UNREADABLE_LINE &&
+                   std::find(progressLines.begin(), progressLines.end(), seen) ==
+                       progressLines.end();
+        },
+        timeoutMs);
+    if (ended && seen == status) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << (ended ? "the run ended" : "the run did not end")
+           << " with the status line reading \"" << seen << "\", Close reading \""
+           << window.CloseCaption() << "\" and Start "
+           << (window.StartEnabled() ? "enabled" : "disabled");
+}
+
+std::wstring UpdaterWorld::StatusLine() const {
+    return lines_->ReadStatus(statusMessages_);
+}
+
+std::wstring UpdaterWorld::TimeLine() const {
+    return lines_->ReadTime(TimeLines(MAX_TIME_SHOWN));
+}
+
+::testing::AssertionResult UpdaterWorld::CloseAndAwaitExit() {
+    if (!window.PressClose()) {
+        return ::testing::AssertionFailure() << "Close could not be pressed";
+    }
+    DWORD exitCode;
+    if (!updater.Wait(EXIT_MS, &exitCode)) {
+        return ::testing::AssertionFailure() << "the program did not end after Close";
+    }
+    if (exitCode != 0) {
+        return ::testing::AssertionFailure() << "the program ended with exit code " << exitCode;
+    }
+    return ::testing::AssertionSuccess();
+}

@@ -1,0 +1,57 @@
+// One end-to-end test's world: a line with nothing left on it from earlier tests, the
+// registry as the test writes it, receiver-sim.exe on the line's far end and vandrel.exe
+// with its window. Whatever a test started is ended, and the registry cleared, after it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "tests/e2e/active_drivers.h"
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/screen_lines.h"
+#include "tests/e2e/simulated_receiver.h"
+#include "tests/e2e/updater_window.h"
+
+// How the sleeve's driver lists itself, serving the updater's end of the line.
+extern const DriverInstance SLEEVE_DRIVER;
+
+class UpdaterWorld : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Lists driver instances in the registry. The ports they name are the ones the status
+    // line may name.
+    void Register(const std::vector<DriverInstance>& drivers);
+
+    // Starts the updater and waits for its window, then the receiver with a scenario's
+    // options. The receiver ends silenceMs after the updater has last sent it anything, or
+    // after it started if the updater sends nothing; bytes sent before the receiver has
+    // opened its end wait on the line.
+    void Launch(const std::wstring& receiverOptions, DWORD silenceMs);
+
+    // Waits until the status line reads status and the window is idle again.
+    ::testing::AssertionResult AwaitEnd(const std::wstring& status, DWORD timeoutMs);
+
+    // The status and time lines as the screen shows them (UNREADABLE_LINE for a text that
+    // the program never shows).
+    std::wstring StatusLine() const;
+    std::wstring TimeLine() const;
+
+    // Presses Close on the idle window: the program must end, with exit code 0.
+    ::testing::AssertionResult CloseAndAwaitExit();
+
+    UpdaterWindow window;
+    SimulatedReceiver receiver;
+    ChildProcess updater;
+
+private:
+    std::unique_ptr<ScreenLines> lines_;
+    std::vector<std::wstring> statusMessages_;
+};
+
+// The longest that the program may take to end once it is asked to.
+constexpr DWORD EXIT_MS = 5000;
