@@ -33,8 +33,8 @@ int AwaitProgress(const UpdaterWindow& window, int percent) {
 }
 
 TEST_F(RunControl, CancelStopsTheRunAfterTheChunkOnItsWay) {
-    Register({SLEEVE_DRIVER});
-    Launch(PACED_RECEIVER, SILENCE_MS);
+    ASSERT_TRUE(Register({SLEEVE_DRIVER}));
+    ASSERT_TRUE(Launch(PACED_RECEIVER, SILENCE_MS));
     ASSERT_TRUE(window.PressStart());
     ASSERT_TRUE(WaitFor([&] { return window.IsRunning(); }, STEP_MS));
 
@@ -63,8 +63,8 @@ TEST_F(RunControl, CancelStopsTheRunAfterTheChunkOnItsWay) {
 }
 
 TEST_F(RunControl, ClosingTheWindowDuringARunEndsTheProgram) {
-    Register({SLEEVE_DRIVER});
-    Launch(PACED_RECEIVER, SILENCE_MS);
+    ASSERT_TRUE(Register({SLEEVE_DRIVER}));
+    ASSERT_TRUE(Launch(PACED_RECEIVER, SILENCE_MS));
     ASSERT_TRUE(window.PressStart());
 
     const int shown = AwaitProgress(window, 5);  // one chunk accepted
@@ -83,9 +83,9 @@ TEST_F(RunControl, ClosingTheWindowDuringARunEndsTheProgram) {
 }
 
 TEST_F(RunControl, TwoQuickPressesOfStartMakeOneRun) {
-    Register({SLEEVE_DRIVER});
+    ASSERT_TRUE(Register({SLEEVE_DRIVER}));
     // An erase of a second and a half keeps the run going while the second press is handled.
-    Launch(L"--erase-ms 1500", SILENCE_MS);
+    ASSERT_TRUE(Launch(L"--erase-ms 1500", SILENCE_MS));
     ASSERT_TRUE(window.PressStartTwice());
 
     ASSERT_TRUE(AwaitEnd(L"Completed successfully", RUN_MS));

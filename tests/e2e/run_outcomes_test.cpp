@@ -84,8 +84,8 @@ class RunEnds : public UpdaterWorld, public ::testing::WithParamInterface<RunOut
 
 TEST_P(RunEnds, ShowingItsOutcomeWithTheWindowIdleAgain) {
     const RunOutcome& outcome = GetParam();
-    Register(outcome.drivers);
-    Launch(outcome.receiverOptions, SILENCE_MS);
+    ASSERT_TRUE(Register(outcome.drivers));
+    ASSERT_TRUE(Launch(outcome.receiverOptions, SILENCE_MS));
     ASSERT_TRUE(window.PressStart());
 
     ASSERT_TRUE(AwaitEnd(outcome.status, RUN_MS));

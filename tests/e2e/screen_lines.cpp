@@ -88,7 +88,7 @@ std::wstring ScreenLines::ReadTime(const std::vector<std::wstring>& candidates) 
 std::wstring ScreenLines::Read(int top, const std::vector<std::wstring>& candidates) const {
     const Pixels seen = Capture(top);
     for (const std::wstring& candidate : candidates) {
-        if (Draw(candidate) == seen) {
+        if (Drawn(candidate) == seen) {
             return candidate;
         }
     }
@@ -104,7 +104,11 @@ ScreenLines::Pixels ScreenLines::Capture(int top) const {
     return band.Pixels();
 }
 
-ScreenLines::Pixels ScreenLines::Draw(const std::wstring& text) const {
+const ScreenLines::Pixels& ScreenLines::Drawn(const std::wstring& text) const {
+    auto found = drawn_.find(text);
+    if (found != drawn_.end()) {
+        return found->second;
+    }
     const int width = client_.right - client_.left;
     HDC screen = GetDC(nullptr);
     Canvas band(screen, width, unit_);
@@ -115,7 +119,7 @@ ScreenLines::Pixels ScreenLines::Draw(const std::wstring& text) const {
     SetTextColor(band.Dc(), RGB(0, 0, 0));
     ExtTextOutW(band.Dc(), unit_, 0, 0, nullptr, text.c_str(), static_cast<UINT>(text.size()),
                 nullptr);
-    return band.Pixels();
+    return drawn_[text] = band.Pixels();
 }
 
 std::vector<std::wstring> StatusMessages(const wchar_t* portName) {

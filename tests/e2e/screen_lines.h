@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,12 +38,13 @@ private:
     using Pixels = std::vector<uint32_t>;
     std::wstring Read(int top, const std::vector<std::wstring>& candidates) const;
     Pixels Capture(int top) const;
-    Pixels Draw(const std::wstring& text) const;
+    const Pixels& Drawn(const std::wstring& text) const;
 
     RECT client_;  // on the screen
     int unit_;
     int boldUnit_;
     HFONT font_;
+    mutable std::map<std::wstring, Pixels> drawn_;  // each candidate is drawn once
 };
 
 // Every line the status line can show after a run, in the program's words; a port name

@@ -24,7 +24,7 @@ namespace {
 
 constexpr DWORD WINDOW_MS = 30000;
 constexpr DWORD STEP_MS = 10000;  // for the window to answer a press
-constexpr DWORD DRIVER_TIMEOUT_MS = 3600000;
+constexpr DWORD RUN_MS = 600000;  // far longer than any run
 
 const char USAGE[] =
     "usage: updater-driver start | cancel-at PERCENT | await-end SECONDS | close | where\n";
@@ -72,7 +72,7 @@ int Start(UpdaterWindow& window) {
 
 int CancelAt(UpdaterWindow& window, int percent) {
     if (!WaitFor([&] { return !window.IsRunning() || window.ProgressPosition() >= percent; },
-                 DRIVER_TIMEOUT_MS) ||
+                 RUN_MS) ||
         !window.IsRunning()) {
         return Fail("the run ended before it could be cancelled");
     }

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <vector>
+
 namespace {
 
 const wchar_t WINDOW_TITLE[] = L"GPS ROM upgrade";

@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 class UpdaterWindow {
 public:

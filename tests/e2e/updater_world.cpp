@@ -54,9 +54,11 @@ void UpdaterWorld::TearDown() {
     ClearActiveDrivers();
 }
 
-void UpdaterWorld::Register(const std::vector<DriverInstance>& drivers) {
+::testing::AssertionResult UpdaterWorld::Register(const std::vector<DriverInstance>& drivers) {
     for (const DriverInstance& driver : drivers) {
-        ASSERT_TRUE(AddActiveDriver(driver));
+        if (!AddActiveDriver(driver)) {
+            return ::testing::AssertionFailure() << "the registry could not be written";
+        }
         for (const DriverValue& value : driver.values) {
             if (wcscmp(value.name, L"Name") == 0) {
                 const std::vector<std::wstring> more = StatusMessages(value.data);
@@ -64,14 +66,22 @@ void UpdaterWorld::Register(const std::vector<DriverInstance>& drivers) {
             }
         }
     }
+    return ::testing::AssertionSuccess();
 }
 
-void UpdaterWorld::Launch(const std::wstring& receiverOptions, DWORD silenceMs) {
-    ASSERT_TRUE(updater.Start(UPDATER_PROGRAM, L"", UPDATER_DIRECTORY))
-        << "vandrel.exe did not start";
-    ASSERT_TRUE(window.Find(WINDOW_MS, updater.Id())) << "the updater's window did not appear";
+::testing::AssertionResult UpdaterWorld::Launch(const std::wstring& receiverOptions,
+                                                DWORD silenceMs) {
+    if (!updater.Start(UPDATER_PROGRAM, L"", UPDATER_DIRECTORY)) {
+        return ::testing::AssertionFailure() << "vandrel.exe did not start";
+    }
+    if (!window.Find(WINDOW_MS, updater.Id())) {
+        return ::testing::AssertionFailure() << "the updater's window did not appear";
+    }
     lines_ = std::make_unique<ScreenLines>(window);
-    ASSERT_TRUE(receiver.Start(receiverOptions, silenceMs)) << "receiver-sim.exe did not start";
+    if (!receiver.Start(receiverOptions, silenceMs)) {
+        return ::testing::AssertionFailure() << "receiver-sim.exe did not start";
+    }
+    return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult UpdaterWorld::AwaitEnd(const std::wstring& status, DWORD timeoutMs) {
@@ -81,10 +91,12 @@ void UpdaterWorld::Launch(const std::wstring& receiverOptions, DWORD silenceMs) 
     std::wstring seen;
     const bool ended = WaitFor(
         [&] {
+            if (!window.IsIdle()) {
+                return false;
+            }
             seen = StatusLine();
-            return window.IsIdle() && seen != UNREADABLE_LINE &&
-                   std::find(progressLines.begin(), progressLines.end(), seen) ==
-                       progressLines.end();
+            return seen != UNREADABLE_LINE && std::find(progressLines.begin(), progressLines.end(),
+                                                        seen) == progressLines.end();
         },
         timeoutMs);
     if (ended && seen == status) {

@@ -25,13 +25,13 @@ protected:
 
     // Lists driver instances in the registry. The ports they name are the ones the status
     // line may name.
-    void Register(const std::vector<DriverInstance>& drivers);
+    ::testing::AssertionResult Register(const std::vector<DriverInstance>& drivers);
 
     // Starts the updater and waits for its window, then the receiver with a scenario's
     // options. The receiver ends silenceMs after the updater has last sent it anything, or
     // after it started if the updater sends nothing; bytes sent before the receiver has
     // opened its end wait on the line.
-    void Launch(const std::wstring& receiverOptions, DWORD silenceMs);
+    ::testing::AssertionResult Launch(const std::wstring& receiverOptions, DWORD silenceMs);
 
     // Waits until the status line reads status and the window is idle again.
     ::testing::AssertionResult AwaitEnd(const std::wstring& status, DWORD timeoutMs);

@@ -76,8 +76,10 @@ make_world() {
     ln -s "$STATE/receiver-end" "$WINEPREFIX/dosdevices/com6"
 
     # Background processes of a script ignore the interrupt key, so an interrupted CTest
-    # would leave the world running: the guard ends it once its maker (CTest) has gone.
+    # would leave the world running: the guard ends it once its maker (CTest) has gone,
+    # whatever happens to it meanwhile.
     (
+        set +e
         while is_alive "$maker"; do
             sleep 1
         done
