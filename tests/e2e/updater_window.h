@@ -26,7 +26,6 @@ public:
     bool PressStartTwice() { return Press(start_, 2); }
     bool PressClose() { return Press(close_, 1); }
 
-    std::wstring StartCaption() const { return Caption(start_); }
     std::wstring CloseCaption() const { return Caption(close_); }
     bool StartEnabled() const { return IsWindowEnabled(start_) != FALSE; }
 

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/active_drivers.h"
 #include "tests/e2e/child_process.h"
@@ -33,7 +34,8 @@ protected:
     // opened its end wait on the line.
     ::testing::AssertionResult Launch(const std::wstring& receiverOptions, DWORD silenceMs);
 
-    // Waits until the status line reads status and the window is idle again.
+    // Waits until the run has ended (the window idle again, with a line that ends a run on
+    // it), then tells whether the status line reads status.
     ::testing::AssertionResult AwaitEnd(const std::wstring& status, DWORD timeoutMs);
 
     // The status and time lines as the screen shows them (UNREADABLE_LINE for a text that
