@@ -488,6 +488,12 @@ bool RunScenario(uint64_t seed, Figures& figures) {
     const int opens = fake::Port().opens;
     checks.That(opens == (expected.opensPort ? 1 : 0),
                 "the port was opened " + std::to_string(opens) + " times");
+    if (!calls.empty()) {
+        // The name from the registry reaches the open whole: nothing cut, nothing added.
+        checks.That(fake::Port().openedName == expected.registeredName,
+                    "opened \"" + Narrow(fake::Port().openedName) + "\", registered \"" +
+                        Narrow(expected.registeredName) + "\"");
+    }
     checks.That(fake::CloseCount(fake::PortHandle()) == opens,
                 "the port was closed " + std::to_string(fake::CloseCount(fake::PortHandle())) +
                     " times after " + std::to_string(opens) + " opens");
