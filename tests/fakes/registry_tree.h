@@ -345,15 +345,6 @@ inline RegistryInstance RandomInstance(SeededRandom& random, const std::wstring&
     return instance;
 }
 
-// The sleeve's driver instance as the device manager lists it, on portName.
-inline RegistryInstance SleeveInstance(const std::wstring& portName) {
-    RegistryInstance instance;
-    instance.name = L"Serial5";
-    instance.values = {{L"Key", Terminated(registry_walk::SLEEVE_DRIVER_KEY)},
-                       {L"Name", Terminated(portName)}};
-    return instance;
-}
-
 // Adds the instance after the others unless one of them has its name already (key names
 // are compared without case): false then.
 inline bool AddInstance(RegistryTree& tree, const RegistryInstance& instance) {
