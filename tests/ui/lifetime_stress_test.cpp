@@ -28,6 +28,7 @@
 #include "sim/receiver_model.h"
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/seeded_random.h"
+#include "tests/fakes/watchdog.h"
 #include "ui/main_window.h"
 #include "ui/status_lines.h"
 #include "ui/window_procedure.h"
@@ -198,38 +199,6 @@ bool IsFinalStatus(const std::wstring& status) {
     return false;
 }
 
-// Ends the test program if the program under test stops ending: a stalled user-interface
-// thread could not report it.
-class Watchdog {
-public:
-    Watchdog(DWORD limitMs, uint64_t seed) : limitMs_(limitMs), seed_(seed) {
-        disarmed_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
-    }
-    ~Watchdog() {
-        SetEvent(disarmed_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        CloseHandle(disarmed_);
-    }
-
-private:
-    static DWORD WINAPI Watch(LPVOID self) {
-        Watchdog* dog = static_cast<Watchdog*>(self);
-        if (WaitForSingleObject(dog->disarmed_, dog->limitMs_) == WAIT_TIMEOUT) {
-            fprintf(stderr, "VANDREL_SEED=%" PRIu64 ": the program did not end: stalled\n",
-                    dog->seed_);
-            fflush(stderr);
-            TerminateProcess(GetCurrentProcess(), 3);
-        }
-        return 0;
-    }
-    DWORD limitMs_;
-    uint64_t seed_;
-    HANDLE disarmed_;
-    HANDLE thread_;
-};
-
 // The outside world's view of the program's window.
 struct Window {
     HWND main = nullptr;
@@ -345,7 +314,8 @@ CloseResult CloseOnce(uint64_t seed) {
 
     int exitCode;
     {
-        Watchdog watchdog(STALL_LIMIT_MS, seed);
+        fake::Watchdog watchdog(STALL_LIMIT_MS, "VANDREL_SEED=" + std::to_string(seed) +
+                                                    ": the program did not end: stalled");
         exitCode = RunProgram();
     }
     const DWORD endedTick = GetTickCount();
@@ -436,7 +406,7 @@ TEST(Lifetime, AHundredRunsInOneWindowLeaveNothingBehind) {
     HANDLE outside = CreateThread(nullptr, 0, RunAgainAndAgain, &repeat, 0, nullptr);
     int exitCode;
     {
-        Watchdog watchdog(300000, 0);
+        fake::Watchdog watchdog(300000, "The repeated runs did not end: stalled");
         exitCode = RunProgram();
     }
     WaitForSingleObject(outside, INFINITE);

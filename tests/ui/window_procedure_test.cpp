@@ -12,9 +12,12 @@
 #include "engine/update_run.h"
 #include "sim/receiver_model.h"
 #include "tests/fakes/fake_os.h"
+#include "tests/fakes/watchdog.h"
 #include "tests/ui/window_harness.h"
 
 namespace {
+
+const char DESTRUCTION_STALLED[] = "The window's destruction stalled: both threads wait.";
 
 // A receiver that never answers, in a world whose clock stands still while the run waits
 // for it: the run waits until it is cancelled. Each read attempt takes a millisecond of
@@ -53,36 +56,6 @@ public:
     std::unique_ptr<ReceiverModel> model;
 };
 
-// Ends the test program if the window's destruction stalls: a stalled user-interface
-// thread could not report it.
-class Watchdog {
-public:
-    explicit Watchdog(DWORD limitMs) : limitMs_(limitMs) {
-        disarmed_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
-    }
-    ~Watchdog() {
-        SetEvent(disarmed_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        CloseHandle(disarmed_);
-    }
-
-private:
-    static DWORD WINAPI Watch(LPVOID self) {
-        Watchdog* dog = static_cast<Watchdog*>(self);
-        if (WaitForSingleObject(dog->disarmed_, dog->limitMs_) == WAIT_TIMEOUT) {
-            fprintf(stderr, "The window's destruction stalled: both threads wait.\n");
-            fflush(stderr);
-            TerminateProcess(GetCurrentProcess(), 3);
-        }
-        return 0;
-    }
-    DWORD limitMs_;
-    HANDLE disarmed_;
-    HANDLE thread_;
-};
-
 std::wstring TextOf(HWND window) {
     wchar_t text[64];
     GetWindowTextW(window, text, 64);
@@ -100,7 +73,7 @@ protected:
         harness::MainWindowTest::SetUp();
     }
     void TearDown() override {
-        Watchdog watchdog(20000);
+        fake::Watchdog watchdog(20000, DESTRUCTION_STALLED);
         harness::MainWindowTest::TearDown();
     }
 
@@ -263,7 +236,7 @@ TEST_F(RunControl, ClosingFromOutsideDuringARunEndsPromptlyAtAnyMoment) {
 
         const DWORD start = GetTickCount();
         {
-            Watchdog watchdog(20000);
+            fake::Watchdog watchdog(20000, DESTRUCTION_STALLED);
             SendMessageW(g_hMainWnd, WM_CLOSE, 0, 0);
         }
         const DWORD took = GetTickCount() - start;
