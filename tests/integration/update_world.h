@@ -18,39 +18,15 @@
 #include "sim/receiver_model.h"
 #include "tests/fakes/allocation_counter.h"
 #include "tests/fakes/fake_os.h"
+#include "tests/fakes/payload_files.h"
 #include "tests/fakes/receiver_peer.h"
 #include "ui/main_window.h"
 #include "ui/status_lines.h"
 
 namespace world {
 
-inline std::vector<uint8_t> ReadResource(const char* name) {
-    const std::string path = std::string(VANDREL_RES_DIR) + "/" + name;
-    std::vector<uint8_t> bytes;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        ADD_FAILURE() << "cannot open " << path;
-        return bytes;
-    }
-    uint8_t buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    }
-    fclose(f);
-    return bytes;
-}
-
-// The payload files themselves, not the program's arrays: what the receiver must end up
-// with is what is in res/.
-inline const std::vector<uint8_t>& LoaderFile() {
-    static const std::vector<uint8_t> bytes = ReadResource("loader.bin");
-    return bytes;
-}
-inline const std::vector<uint8_t>& RomFile() {
-    static const std::vector<uint8_t> bytes = ReadResource("rom-2.3.7.bin");
-    return bytes;
-}
+using fake::LoaderFile;
+using fake::RomFile;
 
 // Every position the worker sent to the progress bar during a run, in order.
 inline std::vector<int>& BarPositions() {

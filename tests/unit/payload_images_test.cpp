@@ -7,28 +7,13 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/fakes/payload_files.h"
+
 namespace {
 
-std::vector<unsigned char> ReadResource(const char* name) {
-    std::string path = std::string(VANDREL_RES_DIR) + "/" + name;
-    std::vector<unsigned char> bytes;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        ADD_FAILURE() << "cannot open " << path;
-        return bytes;
-    }
-    unsigned char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0) {
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    }
-    fclose(f);
-    return bytes;
-}
-
 TEST(PayloadImages, ArraysHoldTheFilesBytes) {
-    const std::vector<unsigned char> loader = ReadResource("loader.bin");
-    const std::vector<unsigned char> rom = ReadResource("rom-2.3.7.bin");
+    const std::vector<uint8_t>& loader = fake::LoaderFile();
+    const std::vector<uint8_t>& rom = fake::RomFile();
     ASSERT_EQ(loader.size(), LOADER_IMAGE_SIZE);
     ASSERT_EQ(rom.size(), ROM_IMAGE_SIZE);
     EXPECT_EQ(memcmp(LoaderImage, loader.data(), loader.size()), 0);
