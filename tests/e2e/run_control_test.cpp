@@ -32,6 +32,17 @@ int AwaitProgress(const UpdaterWindow& window, int percent) {
     return position;
 }
 
+// What the receiver got of a run stopped once the bar showed shown: nothing beyond the
+// chunk that was on its way, and no end marker.
+void ExpectNothingBeyondTheChunkInFlight(SimulatedReceiver& receiver, int shown) {
+    ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
+    const long accepted = ChunksAcceptedAt(shown);
+    EXPECT_LE(receiver.Count("chunks accepted"), accepted + 1);
+    EXPECT_LE(receiver.Count("bytes received"),
+              BEFORE_CHUNKS_BYTES + (accepted + 1) * FULL_CHUNK_BYTES);
+    EXPECT_EQ(receiver.Fact("end marker"), "not seen");
+}
+
 TEST_F(RunControl, CancelStopsTheRunAfterTheChunkOnItsWay) {
     ASSERT_TRUE(Register({SLEEVE_DRIVER}));
     ASSERT_TRUE(Launch(PACED_RECEIVER, SILENCE_MS));
@@ -50,12 +61,7 @@ TEST_F(RunControl, CancelStopsTheRunAfterTheChunkOnItsWay) {
     EXPECT_EQ(window.ProgressPosition(), 0);
     EXPECT_EQ(TimeLine(), L"");
 
-    ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
-    const long accepted = ChunksAcceptedAt(shown);
-    EXPECT_LE(receiver.Count("chunks accepted"), accepted + 1);
-    EXPECT_LE(receiver.Count("bytes received"),
-              BEFORE_CHUNKS_BYTES + (accepted + 1) * FULL_CHUNK_BYTES);
-    EXPECT_EQ(receiver.Fact("end marker"), "not seen");
+    ExpectNothingBeyondTheChunkInFlight(receiver, shown);
     EXPECT_EQ(receiver.Fact("VERDICT"), "ROM differs");
 
     // The window is as before the run: Close now closes it.
@@ -74,12 +80,7 @@ TEST_F(RunControl, ClosingTheWindowDuringARunEndsTheProgram) {
     ASSERT_TRUE(updater.Wait(EXIT_MS, &exitCode)) << "the program did not end";
     EXPECT_EQ(exitCode, 0u);
 
-    ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
-    const long accepted = ChunksAcceptedAt(shown);
-    EXPECT_LE(receiver.Count("chunks accepted"), accepted + 1);
-    EXPECT_LE(receiver.Count("bytes received"),
-              BEFORE_CHUNKS_BYTES + (accepted + 1) * FULL_CHUNK_BYTES);
-    EXPECT_EQ(receiver.Fact("end marker"), "not seen");
+    ExpectNothingBeyondTheChunkInFlight(receiver, shown);
 }
 
 TEST_F(RunControl, TwoQuickPressesOfStartMakeOneRun) {
