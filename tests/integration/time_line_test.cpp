@@ -126,7 +126,7 @@ TEST(TimeLine, ShowsTheFormulasEstimatesOnlyWhenTheyChange) {
         scenario.paced = true;
         scenario.nakTimes[0] = c.firstChunkNaks;
         world::UpdateWorld world(scenario);
-        ReceiverModel& model = const_cast<ReceiverModel&>(world.Model());
+        ReceiverModel& model = world.Model();
         ObservingPeer observer(model, c.msPerWrite);
         fake::AttachPeer(&observer);
         fake::Behaviour().msPerWrite = c.msPerWrite;

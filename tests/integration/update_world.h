@@ -136,7 +136,7 @@ public:
     }
 
     const ReceiverSummary& Receiver() const { return model_->Summary(); }
-    const ReceiverModel& Model() const { return *model_; }
+    ReceiverModel& Model() { return *model_; }
 
 private:
     std::unique_ptr<ReceiverModel> model_;
