@@ -18,6 +18,7 @@ VANDREL_NEEDS=(
     /usr/src/googletest/CMakeLists.txt:googletest
     wine:wine
     /usr/lib/wine/wine64:wine64
+    /usr/share/wine/fonts/tahomabd.ttf:fonts-wine
     Xvfb:xvfb
     socat:socat
     xdotool:xdotool
