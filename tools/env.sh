@@ -50,11 +50,52 @@ vandrel_install() {
     fi
 }
 
-vandrel_build() {
+vandrel_configure() {
     if [[ ! -f $BUILD_DIR/build.ninja ]]; then
         cmake --preset default -B "$BUILD_DIR" >/dev/null
     fi
+}
+
+vandrel_build() {
+    vandrel_configure
     cmake --build "$BUILD_DIR"
+}
+
+# Stops the script with one line naming what is missing and the package that brings it.
+vandrel_missing() {
+    echo "preflight: $1" >&2
+    exit 1
+}
+
+# What every test and run silently depends on, checked before any of them so that a machine
+# without it stops at once with a reason, not with pixel mismatches minutes later: a pty pair
+# (the serial line), and Wine drawing the window's faces (tools/preflight.cpp, built on its
+# own first so that this takes seconds even before the whole build). Xvfb is checked as it
+# starts. Call it after vandrel_start_wine.
+vandrel_preflight() {
+    local pair
+    pair=$(mktemp -d)
+    socat pty,raw,echo=0,link="$pair/a" pty,raw,echo=0,link="$pair/b" </dev/null >/dev/null 2>&1 &
+    local socat_pid=$!
+    for _ in $(seq 100); do
+        [[ -e $pair/a && -e $pair/b ]] && break
+        sleep 0.05
+    done
+    local made=0
+    [[ -e $pair/a && -e $pair/b ]] && made=1
+    kill "$socat_pid" 2>/dev/null || true
+    wait "$socat_pid" 2>/dev/null || true
+    rm -rf "$pair"
+    ((made)) || vandrel_missing "socat made no pty pair; install the package socat and check /dev/ptmx"
+
+    vandrel_configure
+    cmake --build "$BUILD_DIR" --target preflight >/dev/null ||
+        vandrel_missing "the preflight check would not build; run cmake --build $BUILD_DIR --target preflight"
+    local finding
+    if ! finding=$(wine "$BUILD_DIR/preflight.exe" </dev/null 2>/dev/null); then
+        finding=$(tr -d '\r' <<<"${finding#preflight: }")
+        vandrel_missing "${finding:-Wine could not run preflight.exe; install the packages wine and wine64}"
+    fi
 }
 
 vandrel_start_wine() {
@@ -91,6 +132,7 @@ vandrel_start_xvfb() {
         [[ -s $fd_file ]] && break
         sleep 0.05
     done
+    [[ -s $fd_file ]] || vandrel_missing "Xvfb started no display within 5 s; install the package xvfb"
     export DISPLAY=":$(cat "$fd_file")"
     VANDREL_OWN_DISPLAY=1
     rm -f "$fd_file"
