@@ -1,6 +1,7 @@
 #include "tests/e2e/screen_lines.h"
 
 #include <cwchar>
+#include <fstream>
 
 #include "ui/point_font.h"
 
@@ -93,6 +94,29 @@ std::wstring ScreenLines::Read(int top, const std::vector<std::wstring>& candida
         }
     }
     return UNREADABLE_LINE;
+}
+
+std::string ScreenLines::SaveStatus(const std::wstring& expected,
+                                    const std::string& pathStem) const {
+    const std::string seen = pathStem + "-seen.bmp", drawn = pathStem + "-expected.bmp";
+    SavePicture(Capture(STATUS_ROW * unit_), seen);
+    SavePicture(Drawn(expected), drawn);
+    return seen + " and " + drawn;
+}
+
+// A top-down 32-bit BMP file.
+void ScreenLines::SavePicture(const Pixels& pixels, const std::string& path) const {
+    const int width = client_.right - client_.left;
+    BITMAPINFOHEADER info = {sizeof info, width, -unit_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    const DWORD pixelBytes = DWORD(pixels.size() * sizeof pixels[0]);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + pixelBytes;
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    out.write(reinterpret_cast<const char*>(pixels.data()), pixelBytes);
 }
 
 ScreenLines::Pixels ScreenLines::Capture(int top) const {

@@ -34,11 +34,17 @@ public:
     std::wstring ReadStatus(const std::vector<std::wstring>& candidates) const;
     std::wstring ReadTime(const std::vector<std::wstring>& candidates) const;
 
+    // Evidence for a status line that reads otherwise than expected: saves its band as the
+    // screen shows it and expected as it would be drawn there, as two pictures whose names
+    // begin with pathStem; gives their names.
+    std::string SaveStatus(const std::wstring& expected, const std::string& pathStem) const;
+
 private:
     using Pixels = std::vector<uint32_t>;
     std::wstring Read(int top, const std::vector<std::wstring>& candidates) const;
     Pixels Capture(int top) const;
     const Pixels& Drawn(const std::wstring& text) const;
+    void SavePicture(const Pixels& pixels, const std::string& path) const;
 
     RECT client_;  // on the screen
     int unit_;

@@ -18,6 +18,28 @@ const wchar_t UPDATER_DIRECTORY[] = L"" VANDREL_BIN_DIR;
 constexpr DWORD WINDOW_MS = 30000;        // Wine starts a program slowly on a busy machine
 constexpr DWORD QUIET_MS = 200;           // a line end with nothing more for this long is drained
 constexpr unsigned MAX_TIME_SHOWN = 120;  // seconds; no run here is estimated longer
+// An idle window repaints its status line at once: one that stays unreadable this long will
+// not be read, and waiting out the run's limit would only delay the failure.
+constexpr DWORD UNREADABLE_MS = 10000;
+const char EVIDENCE_DIRECTORY[] = VANDREL_BIN_DIR "/evidence";
+
+// Wine's names of files on the host ("Z:/work/...") as the host names them.
+std::string HostPaths(std::string text) {
+    for (size_t at = text.find("Z:/"); at != std::string::npos; at = text.find("Z:/", at)) {
+        text.erase(at, 2);
+    }
+    return text;
+}
+
+// Where the pictures of a failure of the running test go: the build folder's evidence/,
+// under the test's full name.
+std::string EvidenceStem() {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::replace(name.begin(), name.end(), '/', '.');
+    CreateDirectoryA(EVIDENCE_DIRECTORY, nullptr);
+    return std::string(EVIDENCE_DIRECTORY) + "/" + name;
+}
 
 // Reads and drops whatever an earlier test left on its way to one end of the line.
 void Drain(const wchar_t* port) {
@@ -89,24 +111,36 @@ void UpdaterWorld::TearDown() {
     const std::vector<std::wstring> progressLines = {L"", L"Initialising...", L"Erasing storage...",
                                                      L"Programming..."};
     std::wstring seen;
+    DWORD unreadableSince = 0;
+    bool unreadable = false;
     const bool ended = WaitFor(
         [&] {
             if (!window.IsIdle()) {
+                unreadableSince = 0;
                 return false;
             }
             seen = StatusLine();
-            return seen != UNREADABLE_LINE && std::find(progressLines.begin(), progressLines.end(),
-                                                        seen) == progressLines.end();
+            if (seen == UNREADABLE_LINE) {
+                const DWORD now = GetTickCount() | 1;  // 0 means "readable"
+                unreadableSince = unreadableSince != 0 ? unreadableSince : now;
+                unreadable = now - unreadableSince > UNREADABLE_MS;
+                return unreadable;
+            }
+            unreadableSince = 0;
+            return std::find(progressLines.begin(), progressLines.end(), seen) ==
+                   progressLines.end();
         },
         timeoutMs);
     if (ended && seen == status) {
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure()
-           << (ended ? "the run ended" : "the run did not end")
+           << (unreadable ? "the idle window's status line stayed unreadable"
+                          : ended ? "the run ended" : "the run did not end")
            << " with the status line reading \"" << seen << "\", Close reading \""
            << window.CloseCaption() << "\" and Start "
-           << (window.StartEnabled() ? "enabled" : "disabled");
+           << (window.StartEnabled() ? "enabled" : "disabled") << "; pictures of the line: "
+           << HostPaths(lines_->SaveStatus(status, EvidenceStem()));
 }
 
 std::wstring UpdaterWorld::StatusLine() const {
