@@ -25,6 +25,7 @@ VANDREL_NEEDS=(
     xwd:x11-apps
     convert:imagemagick
     python3:python3
+    ps:procps
 )
 
 vandrel_install() {
