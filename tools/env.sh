@@ -102,7 +102,10 @@ vandrel_preflight() {
 vandrel_start_wine() {
     if [[ ! -f $WINEPREFIX/system.reg ]]; then
         echo "Making the Wine prefix $WINEPREFIX"
-        wineboot -i >/dev/null 2>&1
+        # Wine makes the prefix's own folder, but not the folders above it.
+        mkdir -p "$(dirname "$WINEPREFIX")"
+        wineboot -i >/dev/null 2>&1 ||
+            vandrel_missing "Wine could not make the prefix $WINEPREFIX; install the packages wine and wine64"
         wineserver -w
     fi
     # The window is drawn in Tahoma. Wine carries the face but, as packaged here, does not
