@@ -70,9 +70,11 @@ bool FindReceiverPort(UpgradeContext& context, wchar_t* nameBuffer, DWORD nameBu
     context.isCompactFlash = false;
     bool found = false;
 
+    // Keys are opened for reading only: the walk needs no more, and a desktop refuses more
+    // to a program that is not elevated.
     HKEY activeDrivers;
-    if (os::RegOpenKeyExW(HKEY_LOCAL_MACHINE, ACTIVE_DRIVERS_PATH, 0, KEY_ALL_ACCESS,
-                          &activeDrivers) != ERROR_SUCCESS) {
+    if (os::RegOpenKeyExW(HKEY_LOCAL_MACHINE, ACTIVE_DRIVERS_PATH, 0, KEY_READ, &activeDrivers) !=
+        ERROR_SUCCESS) {
         return false;
     }
     for (DWORD index = 0;; ++index) {
@@ -88,8 +90,7 @@ bool FindReceiverPort(UpgradeContext& context, wchar_t* nameBuffer, DWORD nameBu
         wchar_t path[PATH_CHARS];
         swprintf(path, PATH_CHARS, INSTANCE_PATH_FORMAT, instanceName);
         HKEY instance;
-        if (os::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &instance) !=
-            ERROR_SUCCESS) {
+        if (os::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &instance) != ERROR_SUCCESS) {
             continue;
         }
         if (ValueBeginsWith(instance, KEY_VALUE, SLEEVE_DRIVER_KEY, SLEEVE_DRIVER_KEY_CHARS) &&

@@ -47,7 +47,8 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead
 DWORD GetTickCount();
 void Sleep(DWORD milliseconds);
 
-// Registry, read only.
+// Registry, read only: keys are opened with KEY_READ. Where the platform's registry has no
+// access rights (the handheld's), the seam passes the 0 that its call expects instead.
 LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result);
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,
                    LPWSTR className, LPDWORD classChars, PFILETIME lastWriteTime);

@@ -117,6 +117,11 @@ void Sleep(DWORD milliseconds) {
 }
 
 LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
+#ifdef UNDER_CE
+    // The handheld's registry grants every caller everything; its call takes no access
+    // mask and expects 0 in its place.
+    desired = 0;
+#endif
     return ::RegOpenKeyExW(key, subKey, options, desired, result);
 }
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWORD reserved,

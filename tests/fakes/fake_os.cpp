@@ -35,6 +35,7 @@ struct Instance {
     std::vector<Value> values;
     bool openFails = false;
     fake::KeyUse use = {0, 0, 0};
+    REGSAM access = 0;  // what its last open was granted
 };
 
 struct QueuedByte {
@@ -52,9 +53,11 @@ struct World {
 
     bool activeDriversExists = false;
     fake::KeyUse activeDriversUse = {0, 0, 0};
+    REGSAM activeDriversAccess = 0;
     std::vector<Instance> instances;
     DWORD failEnumerationAt = MAXDWORD;
     int strayKeyCloses = 0;
+    int refusedKeyOpens = 0;
 
     bool portExists = false;
     std::wstring portName;
@@ -164,7 +167,7 @@ void CreateActiveDriversKey() {
 
 DWORD AddDriverInstance(const std::wstring& name) {
     g_world.activeDriversExists = true;
-    g_world.instances.push_back({name, {}, false, {0, 0, 0}});
+    g_world.instances.push_back({name, {}, false, {0, 0, 0}, 0});
     return static_cast<DWORD>(g_world.instances.size() - 1);
 }
 
@@ -197,6 +200,9 @@ KeyUse InstanceKeyUse(DWORD instance) {
 }
 int StrayKeyCloses() {
     return g_world.strayKeyCloses;
+}
+int RefusedKeyOpens() {
+    return g_world.refusedKeyOpens;
 }
 
 void AddSerialPort(const std::wstring& name) {
@@ -445,13 +451,18 @@ void Sleep(DWORD milliseconds) {
     g_world.ticks += milliseconds;
 }
 
-LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
+LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY result) {
     *result = nullptr;
     if (key != HKEY_LOCAL_MACHINE || !g_world.activeDriversExists) {
         return ERROR_FILE_NOT_FOUND;
     }
+    if ((desired & ~KEY_READ) != 0) {
+        ++g_world.refusedKeyOpens;
+        return ERROR_ACCESS_DENIED;
+    }
     if (wcscmp(subKey, ACTIVE_DRIVERS_PATH) == 0) {
         ++g_world.activeDriversUse.opens;
+        g_world.activeDriversAccess = desired;
         *result = ACTIVE_DRIVERS_HANDLE;
         return ERROR_SUCCESS;
     }
@@ -463,6 +474,7 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
         return ERROR_ACCESS_DENIED;
     }
     ++instance->use.opens;
+    instance->access = desired;
     *result = reinterpret_cast<HKEY>(FIRST_INSTANCE_HANDLE + (instance - &g_world.instances[0]));
     return ERROR_SUCCESS;
 }
@@ -472,7 +484,8 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameChars, LPDWOR
     if (key != ACTIVE_DRIVERS_HANDLE) {
         return ERROR_INVALID_HANDLE;
     }
-    if (index == g_world.failEnumerationAt) {
+    if ((g_world.activeDriversAccess & KEY_ENUMERATE_SUB_KEYS) == 0 ||
+        index == g_world.failEnumerationAt) {
         return ERROR_ACCESS_DENIED;
     }
     if (index >= g_world.instances.size()) {
@@ -492,6 +505,9 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD, LPDWORD type, LPBYTE
     Instance* instance = InstanceOf(key);
     if (instance == nullptr) {
         return ERROR_INVALID_HANDLE;
+    }
+    if ((instance->access & KEY_QUERY_VALUE) == 0) {
+        return ERROR_ACCESS_DENIED;
     }
     ++instance->use.valueReads;
     for (const Value& value : instance->values) {

@@ -23,6 +23,10 @@ void SetTickCount(uint32_t ticks);
 void AdvanceClock(uint32_t milliseconds);
 
 // --- Registry: HKEY_LOCAL_MACHINE "Drivers\Active" and the driver instances under it ------
+//
+// Keys open as a desktop opens HKEY_LOCAL_MACHINE to a program that is not elevated: an
+// open that asks for more than KEY_READ is refused (access denied), and an open key serves
+// enumeration and value reads only if its open asked for the right to them.
 
 // Makes "Drivers\Active" exist (it does not after ResetWorld), with no instances yet.
 void CreateActiveDriversKey();
@@ -54,7 +58,8 @@ struct KeyUse {
 };
 KeyUse ActiveDriversKeyUse();
 KeyUse InstanceKeyUse(DWORD instance);
-int StrayKeyCloses();  // RegCloseKey with a handle that no open returned
+int StrayKeyCloses();   // RegCloseKey with a handle that no open returned
+int RefusedKeyOpens();  // RegOpenKeyExW asking for more than KEY_READ
 
 // --- Serial port -------------------------------------------------------------------------
 

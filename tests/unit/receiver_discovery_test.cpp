@@ -169,6 +169,7 @@ TEST_P(ReceiverDiscovery, SettlesOnTheFirstReceiverAndClosesEveryKeyOnce) {
         EXPECT_EQ(fake::InstanceKeyUse(i).closes, c.opens[i]) << "instance " << i;
     }
     EXPECT_EQ(fake::StrayKeyCloses(), 0);
+    EXPECT_EQ(fake::RefusedKeyOpens(), 0) << "keys are opened for reading, as a desktop allows";
 }
 
 INSTANTIATE_TEST_SUITE_P(Registry, ReceiverDiscovery, ::testing::ValuesIn(CASES),
