@@ -1,11 +1,13 @@
-// The operating-system calls that the update engine makes, behind one seam.
+// The operating-system calls that the update engine makes, behind one seam, and the one
+// the window makes to start a run's thread.
 //
 // Each function has the name and signature of the Win32 call it stands for, so engine
 // code reads as if it called the platform directly. Two definitions exist and a program
 // links exactly one: platform/win32 forwards to the real API (see its notes for the few
 // places where it adds behaviour), tests/fakes provides a scripted world in virtual time.
 //
-// Windows, GDI, events and threads are not behind the seam: they are always the real ones.
+// Windows, GDI and events are not behind the seam: they are always the real ones. Threads
+// are real too; only their creation passes the seam, so that a test can refuse it.
 #pragma once
 
 #include <windows.h>
@@ -46,6 +48,11 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead
 // Time.
 DWORD GetTickCount();
 void Sleep(DWORD milliseconds);
+
+// Threads: a real thread is started, or none and a null handle.
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES securityAttributes, SIZE_T stackSize,
+                    LPTHREAD_START_ROUTINE startAddress, LPVOID parameter, DWORD creationFlags,
+                    LPDWORD threadId);
 
 // Registry, read only: keys are opened with KEY_READ. Where the platform's registry has no
 // access rights (the handheld's), the seam passes the 0 that its call expects instead.

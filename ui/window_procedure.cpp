@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "engine/update_run.h"
+#include "platform/os.h"
 #include "ui/main_window.h"
 #include "ui/painting.h"
 
@@ -79,7 +80,7 @@ void PressStart() {
     ResetProgressBar();
     ClearCancel();
     ReleaseWorkerThread();  // the previous run has ended
-    g_hWorkerThread = CreateThread(nullptr, 0, UpgradeThread, nullptr, 0, nullptr);
+    g_hWorkerThread = os::CreateThread(nullptr, 0, UpgradeThread, nullptr, 0, nullptr);
     if (g_hWorkerThread == nullptr) {
         ShowError(THREAD_CREATION_FAILED);
     }

@@ -116,6 +116,13 @@ void Sleep(DWORD milliseconds) {
     ::Sleep(milliseconds);
 }
 
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES securityAttributes, SIZE_T stackSize,
+                    LPTHREAD_START_ROUTINE startAddress, LPVOID parameter, DWORD creationFlags,
+                    LPDWORD threadId) {
+    return ::CreateThread(securityAttributes, stackSize, startAddress, parameter, creationFlags,
+                          threadId);
+}
+
 LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired, PHKEY result) {
 #ifdef UNDER_CE
     // The handheld's registry grants every caller everything; its call takes no access

@@ -72,6 +72,8 @@ struct World {
     fake::CallObserver observer = nullptr;
     std::vector<fake::SentByte> sent;
     HandleCloses closes[CLOSE_TABLE_SIZE] = {};
+
+    bool threadCreationFails = false;
 };
 
 World g_world;
@@ -278,6 +280,10 @@ int CloseCount(HANDLE handle) {
         }
     }
     return 0;
+}
+
+void FailThreadCreation() {
+    g_world.threadCreationFails = true;
 }
 
 void ResetWorld() {
@@ -542,6 +548,17 @@ LONG RegCloseKey(HKEY key) {
     }
     ++g_world.strayKeyCloses;
     return ERROR_INVALID_HANDLE;
+}
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES securityAttributes, SIZE_T stackSize,
+                    LPTHREAD_START_ROUTINE startAddress, LPVOID parameter, DWORD creationFlags,
+                    LPDWORD threadId) {
+    if (g_world.threadCreationFails) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return ::CreateThread(securityAttributes, stackSize, startAddress, parameter, creationFlags,
+                          threadId);
 }
 
 }  // namespace os

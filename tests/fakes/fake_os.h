@@ -172,6 +172,12 @@ const PortState& Port();
 // How many times os::CloseHandle was called with this handle (any handle).
 int CloseCount(HANDLE handle);
 
+// --- Threads -----------------------------------------------------------------------------
+
+// os::CreateThread starts a real thread, unless this was called since ResetWorld: then it
+// starts none and returns null, as when the platform has no room for another thread.
+void FailThreadCreation();
+
 // Puts the whole fake world back to its initial state: no registry keys, no serial port,
 // nothing recorded or queued, default behaviour, the clock at 0.
 void ResetWorld();

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/payload_images.h"
 #include "engine/update_run.h"
@@ -275,45 +276,106 @@ TEST_F(RunControl, ClosingFromOutsideDuringARunEndsPromptlyAtAnyMoment) {
     }
 }
 
-// The cancel event cannot be made (another kind of object holds its name): the box says so
-// and the window is made all the same; runs still start and end.
+// The error boxes, answered OK as soon as they are shown: what each said, and how it was
+// made (its owner, icon and buttons).
+struct Box {
+    std::wstring caption, text;
+    bool owned;
+    HICON icon;
+    std::vector<int> buttons;  // identifiers of those shown
+};
+std::vector<Box> g_boxes;
 HHOOK g_boxHook;
-std::wstring g_boxCaption, g_boxText;
-bool g_boxOwned;
+
+std::wstring ClassOf(HWND window) {
+    wchar_t className[32] = L"";
+    GetClassNameW(window, className, 32);
+    return className;
+}
 
 LRESULT CALLBACK AnswerTheBox(int code, WPARAM wParam, LPARAM lParam) {
-    wchar_t className[16] = L"";
-    GetClassNameW(reinterpret_cast<HWND>(wParam), className, 16);
-    if (code == HCBT_ACTIVATE && wcscmp(className, L"#32770") == 0) {
-        HWND box = reinterpret_cast<HWND>(wParam);
-        g_boxCaption = TextOf(box);
-        g_boxText = TextOf(GetDlgItem(box, 0xFFFF));
-        g_boxOwned = GetWindow(box, GW_OWNER) != nullptr;
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    HWND window = reinterpret_cast<HWND>(wParam);
+    if (code == HCBT_ACTIVATE && ClassOf(window) == L"#32770") {
+        Box box = {TextOf(window),
+                   TextOf(GetDlgItem(window, 0xFFFF)),
+                   GetWindow(window, GW_OWNER) != nullptr,
+                   nullptr,
+                   {}};
+        for (HWND item = GetWindow(window, GW_CHILD); item != nullptr;
+             item = GetWindow(item, GW_HWNDNEXT)) {
+            const LONG style = GetWindowLongW(item, GWL_STYLE);
+            if (ClassOf(item) == L"Static" && (style & SS_TYPEMASK) == SS_ICON) {
+                box.icon = reinterpret_cast<HICON>(SendMessageW(item, STM_GETICON, 0, 0));
+            } else if (ClassOf(item) == L"Button" && (style & WS_VISIBLE) != 0) {
+                box.buttons.push_back(GetDlgCtrlID(item));
+            }
+        }
+        g_boxes.push_back(box);
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
     }
     return CallNextHookEx(g_boxHook, code, wParam, lParam);
 }
 
-class WithoutCancelEvent : public RunControl {
+// Both boxes: no owner, caption "Software upgrade", MB_OK + MB_ICONERROR.
+void ExpectErrorBox(const Box& box, const wchar_t* text) {
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, L"Software upgrade");
+    EXPECT_FALSE(box.owned);
+    EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_ERROR));
+    EXPECT_EQ(box.buttons, std::vector<int>{IDOK});
+}
+
+class WithErrorBoxes : public RunControl {
+protected:
+    void SetUp() override {
+        g_boxes.clear();
+        g_boxHook = SetWindowsHookExW(WH_CBT, AnswerTheBox, nullptr, GetCurrentThreadId());
+        RunControl::SetUp();
+    }
+    void TearDown() override {
+        RunControl::TearDown();
+        UnhookWindowsHookEx(g_boxHook);
+    }
+};
+
+// The run's thread cannot be made: the box says so, Start stays disabled for good, and
+// the button that reads "Cancel" closes the window, since no run is in progress.
+TEST_F(WithErrorBoxes, AThreadThatCannotBeMadeLeavesStartDisabledAndCancelCloses) {
+    fake::FailThreadCreation();
+    SendMessageW(g_hProgress, PBM_SETPOS, 55, 0);
+    Press(g_hStartButton);
+    ASSERT_EQ(g_boxes.size(), 1u);
+    ExpectErrorBox(g_boxes[0], L"Processing thread creation failed");
+    EXPECT_EQ(g_hWorkerThread, nullptr);
+    EXPECT_TRUE(Running());
+    EXPECT_EQ(BarPosition(), 0);
+
+    Press(g_hCloseButton);
+    EXPECT_FALSE(IsWindow(g_hMainWnd));
+    MSG message;
+    ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 0u);
+}
+
+// The cancel event cannot be made (another kind of object holds its name): the box says so
+// and the window is made all the same; runs still start and end.
+class WithoutCancelEvent : public WithErrorBoxes {
 protected:
     void SetUp() override {
         squatter = CreateMutexW(nullptr, FALSE, L"Vandrel Event");
         ASSERT_NE(squatter, nullptr);
-        g_boxHook = SetWindowsHookExW(WH_CBT, AnswerTheBox, nullptr, GetCurrentThreadId());
-        RunControl::SetUp();
-        UnhookWindowsHookEx(g_boxHook);
+        WithErrorBoxes::SetUp();
     }
     void TearDown() override {
-        RunControl::TearDown();
+        WithErrorBoxes::TearDown();
         CloseHandle(squatter);
     }
     HANDLE squatter = nullptr;
 };
 
 TEST_F(WithoutCancelEvent, TheBoxSaysSoAndTheWindowIsMadeAllTheSame) {
-    EXPECT_EQ(g_boxCaption, L"Software upgrade");
-    EXPECT_EQ(g_boxText, L"Event creation failed");
-    EXPECT_FALSE(g_boxOwned);
+    ASSERT_EQ(g_boxes.size(), 1u);
+    ExpectErrorBox(g_boxes[0], L"Event creation failed");
     EXPECT_EQ(g_hCancelEvent, nullptr);
     EXPECT_TRUE(IsWindowVisible(g_hMainWnd));
 
