@@ -77,6 +77,12 @@ void PressStart() {
     if (IsRunInProgress()) {
         return;
     }
+    // A run that could not be cancelled would hold the window's end until it ended by
+    // itself, however long the receiver stayed silent: none is started.
+    if (g_hCancelEvent == nullptr) {
+        ShowError(EVENT_CREATION_FAILED);
+        return;
+    }
     ResetProgressBar();
     ClearCancel();
     ReleaseWorkerThread();  // the previous run has ended
@@ -102,7 +108,7 @@ void PressClose(HWND window) {
 void OnCreate() {
     g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, CANCEL_EVENT_NAME);
     if (g_hCancelEvent == nullptr) {
-        // The window is made all the same; runs then cannot be cancelled.
+        // The window is made all the same, and can still be closed; it starts no runs.
         ShowError(EVENT_CREATION_FAILED);
     }
 }
