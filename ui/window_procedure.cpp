@@ -12,6 +12,12 @@ HANDLE g_hWorkerThread;
 
 namespace {
 
+// Runs started whose end has not been reported yet. Each run reports its end exactly once,
+// as its last act, and ends a moment later; a press of Start handled in between may find
+// the thread ended and start the next run before the previous run's report is handled.
+// Only the report that brings this to 0, that of the current run, puts the window back.
+unsigned g_unreportedRuns;
+
 // Named, so that every copy of the program shares the one cancel signal.
 const wchar_t CANCEL_EVENT_NAME[] = L"Vandrel Event";
 
@@ -89,6 +95,8 @@ void PressStart() {
     g_hWorkerThread = os::CreateThread(nullptr, 0, UpgradeThread, nullptr, 0, nullptr);
     if (g_hWorkerThread == nullptr) {
         ShowError(THREAD_CREATION_FAILED);
+    } else {
+        ++g_unreportedRuns;
     }
     // Also when no thread was made: Start stays disabled, and the next press of the button
     // that reads "Cancel" finds no run and closes the window.
@@ -106,6 +114,7 @@ void PressClose(HWND window) {
 }
 
 void OnCreate() {
+    g_unreportedRuns = 0;
     g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, CANCEL_EVENT_NAME);
     if (g_hCancelEvent == nullptr) {
         // The window is made all the same, and can still be closed; it starts no runs.
@@ -127,6 +136,12 @@ void OnPaint() {
 }
 
 void OnFinished() {
+    if (g_unreportedRuns > 0) {
+        --g_unreportedRuns;
+    }
+    if (g_unreportedRuns > 0) {
+        return;  // an earlier run's report: the current run goes on
+    }
     SetWindowTextW(g_hCloseButton, CLOSE_TEXT);
     EnableWindow(g_hStartButton, TRUE);
     ResetProgressBar();

@@ -1,8 +1,8 @@
 // The main window's procedure and run control: it starts one worker run per press of
 // Start, turns Close into Cancel while a run is in progress, puts the window back when the
-// worker reports the end of a run, and on destruction stops any run and waits for it
-// before ending the message loop. A window whose cancel event could not be made starts
-// no run: each press of Start says so again.
+// worker reports the end of the current run (not of an earlier one), and on destruction
+// stops any run and waits for it before ending the message loop. A window whose cancel
+// event could not be made starts no run: each press of Start says so again.
 //
 // A run is in progress exactly while g_hWorkerThread refers to a thread that has not
 // ended. The handle of an ended run is closed when the next Start replaces it or when the

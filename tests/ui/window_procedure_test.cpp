@@ -192,6 +192,34 @@ TEST_F(RunControl, TwoQuickPressesOfStartStartOneRun) {
     EXPECT_EQ(fake::Port().opens, 1);
 }
 
+// A run that fails at once (no receiver listed yet) has ended before a second press of
+// Start, queued behind the first, is handled: that press starts a second run, and the
+// first run's report of its end, handled after it, must leave the second run's window.
+TEST_F(RunControl, AStartQueuedBehindARunThatFailsAtOnceKeepsItsRunInTheWindow) {
+    PressLater(g_hStartButton);
+    PressLater(g_hStartButton);
+    MSG press;
+    ASSERT_TRUE(PeekMessageW(&press, g_hMainWnd, WM_COMMAND, WM_COMMAND, PM_REMOVE));
+    DispatchMessageW(&press);
+    const HANDLE first = WorkerThread();
+    ASSERT_EQ(WaitForSingleObject(first, 10000), WAIT_OBJECT_0);
+    CloseHandle(first);
+
+    SilentReceiver receiver;  // the second run finds one, and waits on it
+    AttachReceiver(&receiver);
+    ASSERT_TRUE(harness::PumpUntil([&] {
+        MSG report;
+        return receiver.listening.load() && !PeekMessageW(&report, g_hMainWnd, WM_UPGRADE_FINISHED,
+                                                          WM_UPGRADE_FINISHED, PM_NOREMOVE);
+    }));
+    EXPECT_TRUE(Running()) << "the first run's end was taken for the second one's";
+
+    Press(g_hCloseButton);
+    ASSERT_TRUE(harness::PumpUntil(RunOver));
+    EXPECT_STREQ(g_statusText, L"Cancelled");
+    EXPECT_EQ(fake::Port().opens, 1);
+}
+
 TEST_F(RunControl, CloseWhenIdleEndsTheProgramWithZero) {
     Press(g_hStartButton);  // idle again after a run, too
     ASSERT_TRUE(harness::PumpUntil(RunOver));
