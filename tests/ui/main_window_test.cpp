@@ -57,22 +57,26 @@ TEST_F(MainWindow, ControlsStandWhereTheUnitsMeasuredAtCreationPutThem) {
     ReleaseDC(g_hMainWnd, dc);
     EXPECT_NE(g_lineHeight, g_boldLineHeight);
 
-    const ControlLayout layout = LayOutControls(g_lineHeight, g_clientWidth, g_clientHeight);
+    // The buttons, 100 wide and two lines high, one line in from the right edge: Close one
+    // line above the bottom, Start one button-height and one line above Close. The bar, 20
+    // high, one line in from either side, 5 pixels below the first five lines.
+    const int L = g_lineHeight, W = g_clientWidth, H = g_clientHeight;
     const struct {
         HWND window;
-        const ControlPlacement& place;
+        RECT place;
         const wchar_t* className;
         const wchar_t* text;
-    } controls[] = {{g_hStartButton, layout.startButton, L"Button", L"Start"},
-                    {g_hCloseButton, layout.closeButton, L"Button", L"Close"},
-                    {g_hProgress, layout.progressBar, L"msctls_progress32", L""}};
+    } controls[] = {
+        {g_hStartButton, {W - 100 - L, H - 6 * L, W - L, H - 4 * L}, L"Button", L"Start"},
+        {g_hCloseButton, {W - 100 - L, H - 3 * L, W - L, H - L}, L"Button", L"Close"},
+        {g_hProgress, {L, 5 * L + 5, W - L, 5 * L + 25}, L"msctls_progress32", L""}};
     for (const auto& c : controls) {
         wchar_t text[32], className[32];
         GetWindowTextW(c.window, text, 32);
         GetClassNameW(c.window, className, 32);
         EXPECT_STREQ(text, c.text);
         EXPECT_STREQ(className, c.className);
-        ExpectRect(harness::PlaceOf(c.window), AsRect(c.place), "control");
+        ExpectRect(harness::PlaceOf(c.window), c.place, "control");
         EXPECT_EQ(GetDlgCtrlID(c.window), 0) << "the buttons are told apart by handle";
         EXPECT_TRUE(IsWindowVisible(c.window) && IsWindowEnabled(c.window));
     }

@@ -52,22 +52,43 @@ protected:
     }
 };
 
+// The bar stands at x = L, y = 5 x L + 5, W - 2 x L wide and 20 high; the frame is drawn one
+// pixel outside each of its edges. Also for the handheld's units (L = 13, B = 15 and a
+// client area 240 wide: the bar at (13, 70), 214 x 20), painted with the window's bar
+// hidden, as it stands where the window's own units put it.
 TEST_F(Painting, TheFrameRunsOnePixelOutsideTheBarAndTouchesNoneOfIt) {
-    const RECT bar = harness::PlaceOf(g_hProgress);
-    for (bool barShown : {false, true}) {  // hidden, the bar's own pixels hide no fault
-        ShowWindow(g_hProgress, barShown ? SW_SHOW : SW_HIDE);
-        const Capture face = Repainted();
-        const auto within = [&](LONG x, LONG y, LONG margin) {
-            return x >= bar.left - margin && x < bar.right + margin && y >= bar.top - margin &&
-                   y < bar.bottom + margin;
-        };
-        for (LONG y = bar.top - 3; y < bar.bottom + 3; ++y) {
-            for (LONG x = bar.left - 3; x < bar.right + 3; ++x) {
-                const uint32_t pixel = face.At(x, y);
-                if (!within(x, y, 0)) {
-                    ASSERT_EQ(pixel, within(x, y, 1) ? 0u : 0xFFFFFFu) << x << "," << y;
-                } else if (!barShown) {
-                    ASSERT_EQ(pixel, 0xFFFFFFu) << "inside the bar at " << x << "," << y;
+    const int L = g_lineHeight, W = g_clientWidth;
+    const struct {
+        int L, B, W;
+        RECT bar;
+        bool barThere;  // the window's bar stands there
+    } units[] = {{L, g_boldLineHeight, W, {L, 5 * L + 5, W - L, 5 * L + 25}, true},
+                 {13, 15, 240, {13, 70, 227, 90}, false}};
+    for (const auto& u : units) {
+        SCOPED_TRACE(testing::Message() << "L = " << u.L << ", W = " << u.W);
+        g_lineHeight = u.L;
+        g_boldLineHeight = u.B;
+        g_clientWidth = u.W;
+        const RECT& bar = u.bar;
+        // Hidden, the bar's own pixels hide no fault; shown, it must be untouched.
+        for (bool barShown : {false, true}) {
+            if (barShown && !u.barThere) {
+                break;
+            }
+            ShowWindow(g_hProgress, barShown ? SW_SHOW : SW_HIDE);
+            const Capture face = Repainted();
+            const auto within = [&](LONG x, LONG y, LONG margin) {
+                return x >= bar.left - margin && x < bar.right + margin && y >= bar.top - margin &&
+                       y < bar.bottom + margin;
+            };
+            for (LONG y = bar.top - 3; y < bar.bottom + 3; ++y) {
+                for (LONG x = bar.left - 3; x < bar.right + 3; ++x) {
+                    const uint32_t pixel = face.At(x, y);
+                    if (!within(x, y, 0)) {
+                        ASSERT_EQ(pixel, within(x, y, 1) ? 0u : 0xFFFFFFu) << x << "," << y;
+                    } else if (!barShown) {
+                        ASSERT_EQ(pixel, 0xFFFFFFu) << "inside the bar at " << x << "," << y;
+                    }
                 }
             }
         }
