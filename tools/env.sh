@@ -142,6 +142,22 @@ vandrel_start_xvfb() {
     rm -f "$fd_file"
 }
 
+# As vandrel_start_xvfb, on a screen of the size given (WIDTHxHEIGHT): the window that Wine
+# makes at its default size fills what the screen leaves it, as on a handheld.
+vandrel_start_xvfb_screen() {
+    local fd_file
+    fd_file=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+    VANDREL_PIDS+=($!)
+    for _ in $(seq 100); do
+        [[ -s $fd_file ]] && break
+        sleep 0.05
+    done
+    export DISPLAY=":$(cat "$fd_file")"
+    VANDREL_OWN_DISPLAY=1
+    rm -f "$fd_file"
+}
+
 vandrel_cleanup() {
     local pid
     wineserver -k >/dev/null 2>&1 || true
