@@ -61,10 +61,20 @@ std::vector<std::wstring> PossibleStatusLines() {
 }
 
 int Start(UpdaterWindow& window) {
-    if (!window.IsIdle() || !window.PressStart()) {
+    if (!window.IsIdle()) {
         return Fail("Start could not be pressed");
     }
-    if (!WaitFor([&] { return window.IsRunning(); }, STEP_MS)) {
+    // A run that ends at once (no receiver listed, say) can be over before it is seen going
+    // on; its last word on the status line shows that it ran.
+    const ScreenLines lines(window);
+    std::vector<std::wstring> possible = PossibleStatusLines();
+    possible.push_back(L"");
+    const std::wstring before = lines.ReadStatus(possible);
+    if (!window.PressStart()) {
+        return Fail("Start could not be pressed");
+    }
+    if (!WaitFor([&] { return window.IsRunning() || lines.ReadStatus(possible) != before; },
+                 STEP_MS)) {
         return Fail("no run began");
     }
     return 0;
