@@ -153,6 +153,7 @@ vandrel_start_xvfb_screen() {
         [[ -s $fd_file ]] && break
         sleep 0.05
     done
+    [[ -s $fd_file ]] || vandrel_missing "Xvfb started no display within 5 s; install the package xvfb"
     export DISPLAY=":$(cat "$fd_file")"
     VANDREL_OWN_DISPLAY=1
     rm -f "$fd_file"
