@@ -127,27 +127,13 @@ vandrel_start_wine() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$managed" /f >/dev/null 2>&1
 }
 
+# Starts a private X display and points DISPLAY at it. The screen is 1024x768 unless a size
+# (WIDTHxHEIGHT) is given: the window that Wine makes at its default size fills what a small
+# screen leaves it, as on a handheld.
 vandrel_start_xvfb() {
     local fd_file
     fd_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
-    VANDREL_PIDS+=($!)
-    for _ in $(seq 100); do
-        [[ -s $fd_file ]] && break
-        sleep 0.05
-    done
-    [[ -s $fd_file ]] || vandrel_missing "Xvfb started no display within 5 s; install the package xvfb"
-    export DISPLAY=":$(cat "$fd_file")"
-    VANDREL_OWN_DISPLAY=1
-    rm -f "$fd_file"
-}
-
-# As vandrel_start_xvfb, on a screen of the size given (WIDTHxHEIGHT): the window that Wine
-# makes at its default size fills what the screen leaves it, as on a handheld.
-vandrel_start_xvfb_screen() {
-    local fd_file
-    fd_file=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "${1:-1024x768}x24" -nolisten tcp 3>"$fd_file" >/dev/null 2>&1 &
     VANDREL_PIDS+=($!)
     for _ in $(seq 100); do
         [[ -s $fd_file ]] && break
