@@ -60,16 +60,16 @@ void ReceiverModel::HostBytes(const uint8_t* bytes, uint32_t count, uint32_t hos
 bool ReceiverModel::NextByte(uint32_t nowMs, uint32_t hostBaud, uint8_t* byte) {
     AdvanceClock(nowMs);
     const bool queued = outputCount_ > 0 && output_[outputHead_].readyNs <= clockNs_;
-    // Erase noise is made as it falls due rather than queued up front: a silent erase
-    // goes on for ever.
-    const bool noiseDue = nextEraseNoiseNs_ < eraseDoneNs_ && nextEraseNoiseNs_ <= clockNs_;
+    // Chatter is made as it falls due rather than queued up front: a silent erase, or a
+    // loader that never gives its handshake, goes on for ever.
+    const bool noiseDue = nextChatterNs_ < chatterEndNs_ && nextChatterNs_ <= clockNs_;
     uint32_t sentBaud;
-    if (noiseDue && (!queued || nextEraseNoiseNs_ <= output_[outputHead_].readyNs)) {
-        *byte = Noise("E");
+    if (noiseDue && (!queued || nextChatterNs_ <= output_[outputHead_].readyNs)) {
+        *byte = Noise(chatterHides_);
         sentBaud = speed_;
         ++summary_.bytesSent;
-        summary_.lastReceiverByteNs = nextEraseNoiseNs_;
-        nextEraseNoiseNs_ += scenario_.eraseNoiseEveryMs * NS_PER_MS;
+        summary_.lastReceiverByteNs = nextChatterNs_;
+        nextChatterNs_ += chatterEveryNs_;
     } else if (queued) {
         *byte = output_[outputHead_].byte;
         sentBaud = output_[outputHead_].baud;
@@ -182,25 +182,38 @@ bool ReceiverModel::TakeField(uint8_t byte, uint32_t width, uint32_t* value) {
 
 void ReceiverModel::EndLoader(uint64_t atNs) {
     summary_.loaderIntact = loaderMatches_ && loaderReceived_ == loaderSize_;
-    // A damaged loader crashes the receiver as surely as a missing handshake leaves it mute.
-    if (!summary_.loaderIntact || !scenario_.handshake) {
+    // A damaged loader crashes the receiver: it says nothing more.
+    if (!summary_.loaderIntact) {
         phase_ = Phase::HUNG;
         return;
     }
+    // A loader without a handshake answers nothing more, but may chatter for ever.
     listenFromNs_ = atNs + scenario_.handshakeDelayMs * NS_PER_MS;
+    Chatter(scenario_.handshakeNoiseEveryMs, atNs,
+            scenario_.handshake ? listenFromNs_ : NO_DEADLINE, "Y");
+    if (!scenario_.handshake) {
+        phase_ = Phase::HUNG;
+        return;
+    }
     Answer(YES, "Y", listenFromNs_);
     phase_ = Phase::AWAIT_GO;
 }
 
 void ReceiverModel::StartErase(uint64_t atNs) {
     eraseDoneNs_ = scenario_.silentErase ? NO_DEADLINE : atNs + scenario_.eraseMs * NS_PER_MS;
-    if (scenario_.eraseNoiseEveryMs > 0) {
-        nextEraseNoiseNs_ = atNs + scenario_.eraseNoiseEveryMs * NS_PER_MS;
-    }
+    Chatter(scenario_.eraseNoiseEveryMs, atNs, eraseDoneNs_, "E");
     if (!scenario_.silentErase) {
         Answer(ERASED, "E", eraseDoneNs_);
     }
     phase_ = Phase::ERASING;
+}
+
+void ReceiverModel::Chatter(uint32_t everyMs, uint64_t fromNs, uint64_t untilNs,
+                            const char* hides) {
+    chatterHides_ = hides;
+    chatterEveryNs_ = everyMs * NS_PER_MS;
+    nextChatterNs_ = everyMs > 0 ? fromNs + chatterEveryNs_ : NO_DEADLINE;
+    chatterEndNs_ = untilNs;
 }
 
 void ReceiverModel::BeginChunk(uint32_t length) {

@@ -96,6 +96,7 @@ private:
     bool TakeField(uint8_t byte, uint32_t width, uint32_t* value);
     void EndLoader(uint64_t atNs);
     void StartErase(uint64_t atNs);
+    void Chatter(uint32_t everyMs, uint64_t fromNs, uint64_t untilNs, const char* hides);
     void BeginChunk(uint32_t length);
     void ReceiveChunkByte(uint8_t byte);
     void EndChunk(uint16_t sentCrc, uint64_t atNs);
@@ -124,7 +125,13 @@ private:
 
     uint64_t listenFromNs_ = 0;  // bytes arriving earlier find the loader not listening
     uint64_t eraseDoneNs_ = 0;
-    uint64_t nextEraseNoiseNs_ = NO_DEADLINE;
+
+    // Chatter while the host waits for one answer (the handshake or 'E'): a noise byte
+    // every chatterEveryNs_, the next at nextChatterNs_, none from chatterEndNs_ on.
+    const char* chatterHides_ = "";  // the answer that the noise must not look like
+    uint64_t chatterEveryNs_ = 0;
+    uint64_t nextChatterNs_ = NO_DEADLINE;
+    uint64_t chatterEndNs_ = 0;
 
     uint32_t chunkLength_ = 0;
     uint32_t chunkReceived_ = 0;

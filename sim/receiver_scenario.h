@@ -16,6 +16,9 @@ struct ReceiverScenario {
     // stays silent. With one, it sends 'Y' this long after the loader stream has ended.
     bool handshake = true;
     uint32_t handshakeDelayMs = 0;
+    // One noise byte this often (0: none) from the end of the loader stream until the 'Y'
+    // goes out, for ever without a handshake: a loader that chatters while it starts.
+    uint32_t handshakeNoiseEveryMs = 0;
 
     // noiseCount bytes of noiseValue go out before every answer (the handshake, 'E', each
     // chunk's answer, the end marker's answer). A value that the host would take for the

@@ -25,6 +25,7 @@ const char USAGE[] =
     "  --rom FILE             ROM image it expects (default res/rom-2.3.7.bin)\n"
     "  --no-handshake         never answer the loader with 'Y'\n"
     "  --handshake-delay MS   send the handshake MS after the loader\n"
+    "  --handshake-noise MS   a noise byte every MS until the handshake\n"
     "  --noise N[:BYTE]       N noise bytes (default 0x00) before every answer\n"
     "  --erase-ms MS          the erase takes MS\n"
     "  --silent-erase         never send 'E'\n"
@@ -116,6 +117,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->summaryPath = value;
         } else if (strcmp(option, "--handshake-delay") == 0) {
             ok = ParseNumbers(value, &s.handshakeDelayMs, nullptr);
+        } else if (strcmp(option, "--handshake-noise") == 0) {
+            ok = ParseNumbers(value, &s.handshakeNoiseEveryMs, nullptr);
         } else if (strcmp(option, "--noise") == 0) {
             uint32_t noiseValue = s.noiseValue;
             ok = ParseNumbers(value, &s.noiseCount, &noiseValue) && noiseValue <= 0xFF;

@@ -225,6 +225,19 @@ TEST(ReceiverModel, ScenariosAsTheUpdaterLivesThem) {
         {"end marker answered 'N'", [](ReceiverScenario& s) { s.endAnswer = 'N'; },
          "YE" + ALL + "N", 21, 0, true},
         {"no handshake", [](ReceiverScenario& s) { s.handshake = false; }, "", 0, 0, false},
+        {"'Y' noise while a 2 s handshake delay lasts",
+         [](ReceiverScenario& s) {
+             s.noiseValue = 'Y';
+             s.handshakeDelayMs = 2000;
+             s.handshakeNoiseEveryMs = 300;
+         },
+         "YE" + ALL + "Y", 21 + 6, 0, true},
+        {"no handshake, chatter for ever",
+         [](ReceiverScenario& s) {
+             s.handshake = false;
+             s.handshakeNoiseEveryMs = 1000;
+         },
+         "", 5, 0, false},
         {"silent erase with noise",
          [](ReceiverScenario& s) {
              s.silentErase = true;
