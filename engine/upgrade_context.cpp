@@ -1,5 +1,6 @@
 #include "engine/upgrade_context.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cwchar>
 
@@ -18,6 +19,62 @@ struct ErrorHandler {
 // at most one worker at a time.
 ErrorHandler* g_innermostHandler = nullptr;
 
+// The thread inside a handler's scope, 0 when there is none. The fault landing reads it
+// on whichever thread faults; g_innermostHandler and g_landing only that thread uses.
+std::atomic<DWORD> g_threadInScope{0};
+// A fault is on its way to the innermost handler: one more on the way there means the
+// handler's own record is damaged, and landing again would fault for ever.
+bool g_landing = false;
+
+constexpr DWORD SEVERITY_SHIFT = 30;
+constexpr DWORD SEVERITY_WARNING = 2;          // error is 3; success 0 and notice 1
+constexpr DWORD MICROSOFT_CXX_THROW = 0xE06D7363;  // "\xE0msc"
+
+// What a call leaves below the caller's frame: the return address, and the 32 bytes of
+// home space that the callee may spill its register arguments to.
+constexpr DWORD64 CALL_FRAME_BYTES = 8 + 32;
+constexpr DWORD64 STACK_ALIGNMENT = 16;
+
+[[noreturn]] void LeaveForInnermostHandler() {
+    __builtin_longjmp(g_innermostHandler->jumpBuffer, 1);
+}
+
+void LeaveScope(const ErrorHandler& handler) {
+    if (handler.outer == nullptr) {
+        g_threadInScope = 0;
+    }
+    g_innermostHandler = handler.outer;
+}
+
+bool IsFault(DWORD code) {
+    switch (code) {
+        case EXCEPTION_BREAKPOINT:
+        case EXCEPTION_SINGLE_STEP:
+        case EXCEPTION_GUARD_PAGE:
+        case EXCEPTION_STACK_OVERFLOW:
+        case MICROSOFT_CXX_THROW:
+            return false;
+        default:
+            return code >> SEVERITY_SHIFT >= SEVERITY_WARNING;
+    }
+}
+
+// Vectored, so it sees a fault before any frame's handler: the engine's handlers are not
+// frames the platform knows of. A fault it takes resumes in LeaveForInnermostHandler, as
+// if the faulting code had called it: just below the faulting stack (the exception's own
+// records there are done with once execution resumes), aligned as a call leaves it.
+LONG CALLBACK LandFault(EXCEPTION_POINTERS* fault) {
+    if (g_threadInScope != GetCurrentThreadId() || g_innermostHandler == nullptr ||
+        g_landing || !IsFault(fault->ExceptionRecord->ExceptionCode)) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    g_landing = true;
+    CONTEXT& context = *fault->ContextRecord;
+    context.Rsp = (context.Rsp & ~(STACK_ALIGNMENT - 1)) - CALL_FRAME_BYTES;
+    context.Rip = reinterpret_cast<DWORD64>(LeaveForInnermostHandler);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
 }  // namespace
 
 UpgradeContext& InitContext(UpgradeContext& context) {
@@ -35,20 +92,29 @@ void UpgradeError(UpgradeContext& context, const wchar_t* format, ...) {
         context.errorText[ERROR_TEXT_CHARS - 1] = L'\0';
     }
     va_end(arguments);
-    __builtin_longjmp(g_innermostHandler->jumpBuffer, 1);
+    LeaveForInnermostHandler();
 }
 
 bool RunCatchingUpgradeErrors(UpgradeContext& context, void (*step)(UpgradeContext&)) {
     ErrorHandler handler;
     handler.outer = g_innermostHandler;
     if (__builtin_setjmp(handler.jumpBuffer) != 0) {
-        g_innermostHandler = handler.outer;
+        g_landing = false;
+        LeaveScope(handler);
         return false;
     }
     g_innermostHandler = &handler;
+    g_threadInScope = GetCurrentThreadId();
     step(context);
-    g_innermostHandler = handler.outer;
+    LeaveScope(handler);
     return true;
+}
+
+void InstallFaultLanding() {
+    static PVOID installed = nullptr;
+    if (installed == nullptr) {
+        installed = AddVectoredExceptionHandler(TRUE, LandFault);
+    }
 }
 
 bool IsCancelled() {

@@ -7,6 +7,10 @@
 // The exit is a non-local jump, not a C++ exception: it allocates nothing, so a failing
 // run stays off the heap like a successful one. Engine code therefore keeps no objects
 // with destructors on the stack between a catch point and a raise site.
+//
+// A fault inside a handler's scope (an access violation, a division by zero, an exception
+// raised with RaiseException) leaves by the same exit, with errorText as it stood: the
+// handler catches it as it would an upgrade error. See InstallFaultLanding.
 #pragma once
 
 #include <windows.h>
@@ -37,8 +41,18 @@ UpgradeContext& InitContext(UpgradeContext& context);
 [[noreturn]] void UpgradeError(UpgradeContext& context, const wchar_t* format, ...);
 
 // Runs step(context) as a catch-all scope. True when the step ran to its end; false
-// when an upgrade error left it, its message then in context.errorText.
+// when an upgrade error or a fault left it, context.errorText then holding the message of
+// the last upgrade error (a fault writes none).
 bool RunCatchingUpgradeErrors(UpgradeContext& context, void (*step)(UpgradeContext&));
+
+// Makes faults land in the innermost handler, once for the process; further calls change
+// nothing. Call it before the first run. A fault counts when its exception code says
+// warning or error (notices, such as a debugger's output or a C++ throw of GCC's, pass
+// by), except a debugger's breakpoint and single step, a guard page, a stack overflow
+// (there is no stack left to land on) and a C++ throw of Microsoft's, each meant for a
+// handler of its own. Only the thread inside RunCatchingUpgradeErrors is watched; a fault
+// on any other thread, or outside every handler, goes on to whatever handles it otherwise.
+void InstallFaultLanding();
 
 // True exactly when the cancel event is signalled. Never blocks, changes nothing.
 bool IsCancelled();

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "engine/upgrade_context.h"
 #include "ui/point_font.h"
 #include "ui/status_lines.h"
 #include "ui/window_procedure.h"
@@ -137,6 +138,7 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
 }
 
 int WINAPI VANDREL_ENTRY_POINT(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
+    InstallFaultLanding();
     g_hWorkerThread = nullptr;
     InitializeCriticalSection(&g_statusLock);
     g_statusText[0] = L'\0';

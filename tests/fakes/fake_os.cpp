@@ -68,6 +68,9 @@ struct World {
     size_t nextToHost = 0;
     fake::SerialPeer* peer = nullptr;
 
+    fake::FaultInjection fault;
+    uint32_t faultCallsSeen = 0;  // calls of the kind the fault waits for
+
     std::vector<fake::CallRecord> calls;
     fake::CallObserver observer = nullptr;
     std::vector<fake::SentByte> sent;
@@ -110,7 +113,35 @@ Instance* InstanceAtPath(const wchar_t* path) {
     return nullptr;
 }
 
-// Records a port call; signals cancellation when the test asked for it at this call.
+// Read through volatile, so that the compiler cannot see the fault coming and leave it out
+// (1 / x, say, it works out without dividing).
+volatile uintptr_t g_nowhere = 0;
+volatile int g_zero = 0;
+volatile int g_quotient = 1;
+constexpr DWORD RAISED_FAULT_CODE = 0xE0564E44;  // severity error, a customer's code
+
+void FaultIfDue(fake::Call call) {
+    const fake::FaultInjection& f = g_world.fault;
+    if (f.fault == fake::Fault::NONE || call != f.call || g_world.faultCallsSeen++ != f.nth) {
+        return;
+    }
+    switch (f.fault) {
+        case fake::Fault::ACCESS_VIOLATION:
+            *reinterpret_cast<volatile int*>(g_nowhere) = 1;
+            break;
+        case fake::Fault::DIVIDE_BY_ZERO:
+            g_quotient /= g_zero;
+            break;
+        case fake::Fault::RAISED:
+            RaiseException(RAISED_FAULT_CODE, 0, 0, nullptr);
+            break;
+        case fake::Fault::NONE:
+            break;
+    }
+}
+
+// Records a port call; signals cancellation, or faults, when the test asked for it at
+// this call.
 fake::CallRecord& Record(fake::Call call, uint32_t value = 0) {
     if (g_world.calls.size() == g_world.behaviour.cancelAtCall) {
         SetEvent(g_hCancelEvent);
@@ -119,6 +150,7 @@ fake::CallRecord& Record(fake::Call call, uint32_t value = 0) {
     if (g_world.observer != nullptr) {
         g_world.observer(g_world.calls.back());
     }
+    FaultIfDue(call);
     return g_world.calls.back();
 }
 
@@ -271,6 +303,10 @@ const std::vector<SentByte>& SentBytes() {
 }
 const PortState& Port() {
     return g_world.port;
+}
+
+FaultInjection& InjectedFault() {
+    return g_world.fault;
 }
 
 int CloseCount(HANDLE handle) {

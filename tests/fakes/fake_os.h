@@ -178,8 +178,26 @@ int CloseCount(HANDLE handle);
 // starts none and returns null, as when the platform has no room for another thread.
 void FailThreadCreation();
 
+// --- Faults inside a run ------------------------------------------------------------------
+
+// A fault that one port call (or Sleep) makes on the calling thread, as the call is
+// recorded and before it takes effect: as if the code around the call had faulted there.
+enum class Fault : uint8_t {
+    NONE,
+    ACCESS_VIOLATION,  // a write through a null pointer
+    DIVIDE_BY_ZERO,    // an integer division by zero
+    RAISED,            // RaiseException with an error code of the program's own
+};
+struct FaultInjection {
+    Fault fault = Fault::NONE;
+    Call call = Call::CreateFile;
+    uint32_t nth = 0;  // of the calls of that kind, 0 = the first
+};
+// Change it before the code under test runs.
+FaultInjection& InjectedFault();
+
 // Puts the whole fake world back to its initial state: no registry keys, no serial port,
-// nothing recorded or queued, default behaviour, the clock at 0.
+// nothing recorded or queued, default behaviour, no fault, the clock at 0.
 void ResetWorld();
 
 }  // namespace fake

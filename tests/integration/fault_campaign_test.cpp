@@ -12,7 +12,10 @@
 // - the port closed exactly once when it was opened, never when it was not;
 // - the progress bar only moves forward, and after cancellation only back to 0;
 // - no heap allocation during the run, and the memory next to the two status lines
-//   untouched.
+//   untouched;
+// - a fault at a port call (an access violation, a division by zero, an exception raised)
+//   ends the run as a failure does, with the last upgrade error's text or an empty status
+//   line, and in the handshake wait as a receiver that never answers.
 //
 // VANDREL_SEED=<n> runs the one scenario a failure names; VANDREL_SCENARIOS and
 // VANDREL_CAMPAIGN_SEED set how many scenarios run and the seed of the first (./soak).
@@ -231,6 +234,20 @@ Phase PhaseOfCall(uint32_t index) {
                                       : Phase::PROGRAMMING;
 }
 
+// The index of the port call at which the scenario's fault struck; false when the run
+// ended before it.
+bool FaultCall(const fake::FaultInjection& fault, size_t* index) {
+    const std::vector<fake::CallRecord>& calls = fake::Calls();
+    uint32_t seen = 0;
+    for (size_t i = 0; fault.fault != fake::Fault::NONE && i < calls.size(); ++i) {
+        if (calls[i].call == fault.call && seen++ == fault.nth) {
+            *index = i;
+            return true;
+        }
+    }
+    return false;
+}
+
 // --- Figures -----------------------------------------------------------------------------
 
 struct Figures {
@@ -239,6 +256,7 @@ struct Figures {
     uint64_t endings[static_cast<int>(Ending::COUNT) + 1] = {};  // the last: no known status
     uint64_t cancelled[static_cast<int>(Phase::COUNT)] = {};
     uint64_t completedIdentical = 0;
+    uint64_t faultsStruck = 0, faultsInHandshake = 0;
     uint64_t corrupted = 0;  // accepted chunks that differ from the image, or garbled bytes
     uint64_t runaways = 0;
     uint32_t longestAfterCancelMs = 0;
@@ -312,6 +330,8 @@ void PrintFigures(const Figures& f, uint64_t firstSeed, double seconds) {
     }
     printf("\n  longest from cancellation to the end of a run: %" PRIu32 " virtual ms\n",
            f.longestAfterCancelMs);
+    printf("faults struck at a port call: %" PRIu64 " (%" PRIu64 " in the handshake wait)\n",
+           f.faultsStruck, f.faultsInHandshake);
     printf("faults drawn:\n");
     const struct {
         const char* name;
@@ -421,6 +441,7 @@ bool RunScenario(uint64_t seed, Figures& figures) {
     fake::InstallRegistryTree(s.registry);
     fake::AddSerialPort(s.portName);
     fake::Behaviour() = s.port;
+    fake::InjectedFault() = s.fault;
     fake::ObserveCalls(WatchPortCall);
     g_watch = {s.port.cancelAtCall, 0, false};
     g_timeText[0] = L'\0';  // as in a program just started
@@ -441,7 +462,18 @@ bool RunScenario(uint64_t seed, Figures& figures) {
                                std::to_string(campaign::RUNAWAY_CALLS) + " port calls");
     }
     const uint32_t c = s.port.cancelAtCall;
-    const Ending ending = cancelled ? WhenCancelled(expected.ending, calls[c]) : expected.ending;
+    size_t faultAt;
+    const bool faulted = FaultCall(s.fault, &faultAt);
+    Ending ending = expected.ending;
+    if (cancelled) {
+        ending = WhenCancelled(expected.ending, calls[c]);
+    } else if (faulted) {
+        const bool inHandshakeWait =
+            calls[faultAt].call == fake::Call::ReadFile && PhaseOfCall(faultAt) == Phase::HANDSHAKE;
+        ending = campaign::WhenFaulted(inHandshakeWait);
+        ++figures.faultsStruck;
+        figures.faultsInHandshake += inHandshakeWait;
+    }
     const std::wstring status = StatusLine(ending, expected.registeredName);
     checks.That(outcome.status == status,
                 "status \"" + Narrow(outcome.status) + "\", expected \"" + Narrow(status) + "\"");
@@ -460,7 +492,7 @@ bool RunScenario(uint64_t seed, Figures& figures) {
         checks.That(receiver.romIdentical, "completed, but the receiver lacks the whole image");
         figures.completedIdentical += receiver.romIdentical;
     }
-    if (!cancelled) {
+    if (!cancelled && !faulted) {
         checks.That(receiver.loaderIntact == expected.sendsLoader,
                     expected.sendsLoader ? "the loader did not arrive whole"
                                          : "the loader arrived though the run ended before");
@@ -477,7 +509,9 @@ bool RunScenario(uint64_t seed, Figures& figures) {
     checks.That(outcome.messagesAfterFinish == 0 && !g_watch.finishedTooEarly,
                 "the finish report came before the run's last act");
     CheckProgress(world::BarPositions(), g_watch.positionsAtCancel, cancelled, shown, checks);
-    const bool staleTimeAllowed = cancelled && campaign::RaisedAfterConfiguring(ending);
+    // A fault, like a failure after cancellation, finds no raise site to clear the time.
+    const bool staleTimeAllowed =
+        faulted || (cancelled && campaign::RaisedAfterConfiguring(ending));
     checks.That(outcome.time.empty() || staleTimeAllowed,
                 "time line left as \"" + Narrow(outcome.time) + "\"");
     checks.That(outcome.allocations == 0,

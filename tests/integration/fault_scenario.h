@@ -40,6 +40,7 @@ enum class Ending : uint8_t {
     READ_TIMEOUT,
     ERASE_TIMEOUT,
     WAITS_FOR_CANCEL,
+    FAULT,  // a fault with no upgrade error before it: an empty status line
     COUNT,
 };
 
@@ -48,7 +49,7 @@ inline const char* EndingName(Ending ending) {
         "completed",      "cancelled",          "update not supported", "not attached",
         "CompactFlash",   "port does not open", "port parameters",      "port timeouts",
         "driver too old", "write timeout",      "write error",          "read timeout",
-        "erase timeout",  "waits for cancel",   "an unknown status",
+        "erase timeout",  "waits for cancel",   "fault",                "an unknown status",
     };
     return NAMES[static_cast<int>(ending)];
 }
@@ -82,6 +83,8 @@ inline std::wstring StatusLine(Ending ending, const std::wstring& registeredName
             return L"Error (read timeout): please check sleeve";
         case Ending::ERASE_TIMEOUT:
             return L"Timeout on erase operation";
+        case Ending::FAULT:
+            return L"";
         default:
             return L"(no status: the run waits for the user)";
     }
@@ -124,7 +127,16 @@ struct FaultScenario {
     fake::PortBehaviour port;  // its cancelAtCall is the moment of cancellation
     uint32_t startTick = 0;
     bool cancels = false;  // else cancelAtCall is RUNAWAY_CALLS
+    fake::FaultInjection fault;  // only in runs that are not cancelled
 };
+
+// How a run ends that faults at a port call it makes: in the handshake wait as when the
+// receiver never answers, elsewhere with the last upgrade error's text. No upgrade error
+// comes before a port call of the run but the one the handshake wait swallows, and after
+// that the run only closes the port.
+inline Ending WhenFaulted(bool inHandshakeWait) {
+    return inHandshakeWait ? Ending::UPDATE_NOT_SUPPORTED : Ending::FAULT;
+}
 
 // How the run must end if nobody cancels it, and what it looks like from the port.
 struct Expectation {
@@ -435,6 +447,27 @@ inline void Receiver(fake::SeededRandom& random, ReceiverScenario& r) {
     r.paced = random.Chance(1, 4);
 }
 
+// A fault at a port call of any kind but two: the open, whose faults the campaign
+// would have to tell from a port that does not open, and the close, which after a failure
+// comes when the run's handler has already caught it (a fault there is not the run's).
+inline fake::FaultInjection Fault(fake::SeededRandom& random) {
+    const fake::Call calls[] = {fake::Call::GetCommState,    fake::Call::SetCommState,
+                                fake::Call::SetCommTimeouts, fake::Call::SetCommMask,
+                                fake::Call::PurgeComm,       fake::Call::DeviceIoControl,
+                                fake::Call::Sleep,           fake::Call::WriteFile,
+                                fake::Call::ReadFile,        fake::Call::ReadFile};
+    const fake::Fault faults[] = {fake::Fault::ACCESS_VIOLATION, fake::Fault::DIVIDE_BY_ZERO,
+                                  fake::Fault::RAISED};
+    fake::FaultInjection f;
+    f.fault = faults[random.Below(3)];
+    f.call = calls[random.Below(10)];
+    const uint32_t readSpans[] = {4, 40, 400};
+    f.nth = random.Below(f.call == fake::Call::ReadFile    ? readSpans[random.Below(3)]
+                         : f.call == fake::Call::WriteFile ? 80
+                                                           : 3);
+    return f;
+}
+
 // The port call at which the user cancels: mostly early, where runs change step fastest;
 // at most some 160 virtual seconds of read attempts into a run, far past every limit.
 inline uint32_t CancellationCall(fake::SeededRandom& random) {
@@ -458,6 +491,9 @@ inline FaultScenario DrawScenario(uint64_t seed) {
     // A run that would wait for the user is always cancelled.
     s.cancels = random.Chance(9, 20) || Expect(s).ending == Ending::WAITS_FOR_CANCEL;
     s.port.cancelAtCall = s.cancels ? draw::CancellationCall(random) : RUNAWAY_CALLS;
+    if (!s.cancels && random.Chance(1, 4)) {
+        s.fault = draw::Fault(random);
+    }
     return s;
 }
 
@@ -492,6 +528,15 @@ inline std::string Describe(const FaultScenario& s) {
     }
     text += "\nticks from " + to_string(s.startTick) + ", cancel at port call " +
             (s.cancels ? to_string(p.cancelAtCall) : std::string("-"));
+    if (s.fault.fault != fake::Fault::NONE) {
+        const char* const faults[] = {"", "access violation", "division by zero", "exception"};
+        const char* const calls[] = {"CreateFile",      "GetCommState", "SetCommState",
+                                     "SetCommTimeouts", "SetCommMask",  "PurgeComm",
+                                     "DeviceIoControl", "WriteFile",    "ReadFile",
+                                     "CloseHandle",     "Sleep"};
+        text += std::string(", ") + faults[static_cast<int>(s.fault.fault)] + " at " +
+                calls[static_cast<int>(s.fault.call)] + " number " + to_string(s.fault.nth);
+    }
     return text;
 }
 

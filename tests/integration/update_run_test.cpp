@@ -192,6 +192,9 @@ struct Failure {
 };
 
 void Nothing() {}
+void Inject(fake::Fault fault, fake::Call call, uint32_t nth) {
+    fake::InjectedFault() = {fault, call, nth};
+}
 void RefuseSwitch() {
     fake::Behaviour().refusesSpeedSwitch = true;
 }
@@ -238,6 +241,24 @@ TEST(UpdateRun, EachFailureEndsTheRunWithItsOwnMessage) {
          L"Error (write error): please check sleeve", true, 1, false},
         {"driver refuses the speed switch", ReceiverScenario{}, RefuseSwitch,
          L"Error: driver 3.1.3 or later required", false, 0, false},
+        // Faults: the run ends with the last upgrade error's text, or none.
+        {"exception raised reading the port's settings", ReceiverScenario{},
+         [] { Inject(fake::Fault::RAISED, fake::Call::GetCommState, 0); }, L"", false, 0, false},
+        {"access violation in the speed switch", ReceiverScenario{},
+         [] { Inject(fake::Fault::ACCESS_VIOLATION, fake::Call::DeviceIoControl, 0); }, L"",
+         false, 0, false},
+        {"division by zero writing chunk 0", ReceiverScenario{},
+         [] { Inject(fake::Fault::DIVIDE_BY_ZERO, fake::Call::WriteFile, 7); }, L"", true, 0,
+         false},
+        {"access violation in the handshake wait", ReceiverScenario{},
+         [] { Inject(fake::Fault::ACCESS_VIOLATION, fake::Call::ReadFile, 0); },
+         L"GPS update not supported", true, 0, false},
+        {"division by zero closing the port after a whole update", ReceiverScenario{},
+         [] { Inject(fake::Fault::DIVIDE_BY_ZERO, fake::Call::CloseHandle, 0); }, L"", true, 18,
+         true},
+        {"exception raised closing the port after no handshake", NoHandshake(),
+         [] { Inject(fake::Fault::RAISED, fake::Call::CloseHandle, 0); },
+         L"Error (read timeout): please check sleeve", true, 0, false},
     };
     for (const Failure& c : cases) {
         SCOPED_TRACE(c.name);

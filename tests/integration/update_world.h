@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/update_run.h"
+#include "engine/upgrade_context.h"
 #include "sim/receiver_model.h"
 #include "tests/fakes/allocation_counter.h"
 #include "tests/fakes/fake_os.h"
@@ -69,6 +70,7 @@ inline void MakeWindowOnce() {
     g_lineHeight = 13;
     g_boldLineHeight = 15;
     g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    InstallFaultLanding();
 }
 
 // What a run left behind.

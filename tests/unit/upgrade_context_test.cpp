@@ -13,6 +13,7 @@ namespace {
 class ErrorModel : public ::testing::Test {
 protected:
     void SetUp() override {
+        InstallFaultLanding();
         fake::ResetWorld();
         g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         InitContext(context);
@@ -85,6 +86,71 @@ TEST_F(ErrorModel, RaisingAndCatchingUsesNoHeap) {
     std::wstring* allocated = new std::wstring(L"x");
     EXPECT_GT(fake::AllocationCount() - before, 0);
     delete allocated;
+}
+
+// Exceptions raised with this argument are the test's own: a handler after the program's
+// counts those that reach it and lets RaiseException return.
+const ULONG_PTR TEST_MARK = 0x7E57;
+int g_passedOn;
+LONG CALLBACK CountPassedOn(EXCEPTION_POINTERS* fault) {
+    const EXCEPTION_RECORD& record = *fault->ExceptionRecord;
+    if (record.NumberParameters != 1 || record.ExceptionInformation[0] != TEST_MARK) {
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    ++g_passedOn;
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+template <DWORD code>
+void Raise() {
+    RaiseException(code, 0, 1, &TEST_MARK);
+}
+template <DWORD code>
+void RaiseIn(UpgradeContext&) {
+    Raise<code>();
+}
+DWORD WINAPI RaiseFault(LPVOID) {
+    Raise<EXCEPTION_ACCESS_VIOLATION>();
+    return 0;
+}
+void FaultOnAnotherThread(UpgradeContext&) {
+    const HANDLE thread = CreateThread(nullptr, 0, RaiseFault, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+void IllegalInstruction(UpgradeContext&) {
+    __builtin_trap();
+}
+
+TEST_F(ErrorModel, OnlyFaultsOfTheThreadInsideAHandlerLandThere) {
+    static const PVOID counter = AddVectoredExceptionHandler(FALSE, CountPassedOn);
+    ASSERT_NE(counter, nullptr);
+    struct Case {
+        const char* name;
+        void (*step)(UpgradeContext&);
+        bool landed;
+    };
+    const Case cases[] = {
+        {"a debugger's output", RaiseIn<DBG_PRINTEXCEPTION_C>, false},
+        {"a C++ throw of Microsoft's", RaiseIn<0xE06D7363>, false},
+        {"a fault on another thread", FaultOnAnotherThread, false},
+        {"an illegal instruction", IllegalInstruction, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_passedOn = 0;
+        wcscpy(context.errorText, L"as it stood");
+        const long before = fake::AllocationCount();
+        EXPECT_EQ(RunCatchingUpgradeErrors(context, c.step), !c.landed);
+        if (c.landed) {
+            EXPECT_EQ(fake::AllocationCount() - before, 0);
+        }
+        EXPECT_EQ(g_passedOn, c.landed ? 0 : 1);
+        EXPECT_STREQ(context.errorText, L"as it stood");
+    }
+    g_passedOn = 0;
+    Raise<EXCEPTION_ACCESS_VIOLATION>();  // outside every handler
+    EXPECT_EQ(g_passedOn, 1);
 }
 
 TEST_F(ErrorModel, ClosePortClosesAnOpenHandleExactlyOnce) {
