@@ -189,7 +189,12 @@ struct Failure {
     bool loaderSent;
     uint32_t chunksReceived;
     bool romComplete;
+    // 0, or the limit that ends the run: it ends a little past it (within one chattered
+    // byte and one read attempt) after the host's last byte.
+    uint32_t limitMs = 0;
 };
+
+constexpr uint32_t CHATTER_EVERY_MS = 250;
 
 void Nothing() {}
 void Inject(fake::Fault fault, fake::Call call, uint32_t nth) {
@@ -220,6 +225,18 @@ ReceiverScenario NoisyLongErase() {
     s.eraseNoiseEveryMs = 1000;
     return s;
 }
+ReceiverScenario ChattersWithoutHandshake() {
+    ReceiverScenario s;
+    s.handshake = false;
+    s.handshakeNoiseEveryMs = CHATTER_EVERY_MS;
+    return s;
+}
+ReceiverScenario ChattersWithoutErasing() {
+    ReceiverScenario s;
+    s.silentErase = true;
+    s.eraseNoiseEveryMs = CHATTER_EVERY_MS;
+    return s;
+}
 ReceiverScenario HangsAfter(uint32_t chunks) {
     ReceiverScenario s;
     s.stopAfterChunks = chunks;
@@ -241,6 +258,10 @@ TEST(UpdateRun, EachFailureEndsTheRunWithItsOwnMessage) {
          L"Error (write error): please check sleeve", true, 1, false},
         {"driver refuses the speed switch", ReceiverScenario{}, RefuseSwitch,
          L"Error: driver 3.1.3 or later required", false, 0, false},
+        {"chatter without a handshake", ChattersWithoutHandshake(), Nothing,
+         L"GPS update not supported", true, 0, false, 5000},
+        {"chatter during an erase without 'E'", ChattersWithoutErasing(), Nothing,
+         L"Timeout on erase operation", true, 0, false, 30000},
         // Faults: the run ends with the last upgrade error's text, or none.
         {"exception raised reading the port's settings", ReceiverScenario{},
          [] { Inject(fake::Fault::RAISED, fake::Call::GetCommState, 0); }, L"", false, 0, false},
@@ -275,6 +296,11 @@ TEST(UpdateRun, EachFailureEndsTheRunWithItsOwnMessage) {
         EXPECT_EQ(world.Receiver().chunksReceived, c.chunksReceived);
         EXPECT_EQ(world.Receiver().romIdentical, c.romComplete);
         EXPECT_EQ(outcome.allocations, 0);
+        if (c.limitMs != 0) {
+            const uint32_t waited = fake::Calls().back().tick - fake::SentBytes().back().tick;
+            EXPECT_GT(waited, c.limitMs);
+            EXPECT_LE(waited, c.limitMs + CHATTER_EVERY_MS + fake::READ_ATTEMPT_MS);
+        }
     }
 }
 
