@@ -1,9 +1,9 @@
 #include "engine/receiver_discovery.h"
 
-#include <cwchar>
 #include <iterator>
 
 #include "platform/os.h"
+#include "platform/wide_format.h"
 
 namespace {
 

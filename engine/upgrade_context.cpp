@@ -2,9 +2,9 @@
 
 #include <atomic>
 #include <cstdarg>
-#include <cwchar>
 
 #include "platform/os.h"
+#include "platform/wide_format.h"
 
 namespace {
 
@@ -87,10 +87,10 @@ UpgradeContext& InitContext(UpgradeContext& context) {
 void UpgradeError(UpgradeContext& context, const wchar_t* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    // A message that does not fit is cut, never run past the buffer.
-    if (vswprintf(context.errorText, ERROR_TEXT_CHARS, format, arguments) < 0) {
-        context.errorText[ERROR_TEXT_CHARS - 1] = L'\0';
-    }
+    // A message that does not fit is cut, never run past the buffer: its last character
+    // is a terminator, whichever way the C library ends a text that fills the buffer.
+    vswprintf(context.errorText, ERROR_TEXT_CHARS, format, arguments);
+    context.errorText[ERROR_TEXT_CHARS - 1] = L'\0';
     va_end(arguments);
     LeaveForInnermostHandler();
 }

@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <cwchar>
-
 #include "engine/payload_images.h"
+#include "platform/wide_format.h"
 #include "ui/main_window.h"
 #include "ui/status_lines.h"
 

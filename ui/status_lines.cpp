@@ -2,8 +2,7 @@
 
 #include <commctrl.h>
 
-#include <cwchar>
-
+#include "platform/wide_format.h"
 #include "ui/main_window.h"
 
 wchar_t g_statusText[STATUS_LINE_CHARS];
@@ -31,9 +30,8 @@ void SetStatusText(UpgradeContext&, const wchar_t* text, bool force) {
         return;
     }
     EnterCriticalSection(&g_statusLock);
-    size_t length = wcsnlen(text, STATUS_LINE_CHARS - 1);
-    wmemcpy(g_statusText, text, length);
-    g_statusText[length] = L'\0';
+    wcsncpy(g_statusText, text, STATUS_LINE_CHARS - 1);
+    g_statusText[STATUS_LINE_CHARS - 1] = L'\0';
     LeaveCriticalSection(&g_statusLock);
     InvalidateBand(7 * g_lineHeight);
 }
