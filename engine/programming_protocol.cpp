@@ -2,9 +2,9 @@
 
 #include "engine/chunk_checksum.h"
 #include "engine/payload_images.h"
+#include "engine/run_report.h"
 #include "engine/serial_link.h"
 #include "platform/os.h"
-#include "ui/status_lines.h"
 
 namespace {
 
@@ -64,13 +64,13 @@ void AwaitByte(UpgradeContext& context, uint8_t wanted, bool timedReads, uint32_
 // The loader's first 'Y'. Each read has the link's own limit too, so a silent receiver
 // fails the handshake as surely as a chattering one.
 void AwaitHandshake(UpgradeContext& context) {
-    AwaitByte(context, READY, true, HANDSHAKE_LIMIT_MS, UPDATE_NOT_SUPPORTED_TEXT);
+    AwaitByte(context, READY, TIMED, HANDSHAKE_LIMIT_MS, UPDATE_NOT_SUPPORTED_TEXT);
 }
 
 // 'E' after the erase. The reads are untimed: a silent receiver is still erasing, and the
 // wait then ends only when the user cancels.
 void AwaitErase(UpgradeContext& context) {
-    AwaitByte(context, ERASED, false, ERASE_LIMIT_MS, ERASE_TIMEOUT_TEXT);
+    AwaitByte(context, ERASED, UNTIMED, ERASE_LIMIT_MS, ERASE_TIMEOUT_TEXT);
 }
 
 // Reads until the receiver says 'Y' or 'N'. True only for a 'Y' actually received: once
@@ -78,7 +78,7 @@ void AwaitErase(UpgradeContext& context) {
 bool AwaitAcceptance(UpgradeContext& context) {
     uint8_t answer;
     do {
-        answer = ReadByte(context, true);
+        answer = ReadByte(context, TIMED);
     } while (answer != ACCEPTED && answer != REJECTED && !IsCancelled());
     return answer == ACCEPTED && !IsCancelled();
 }
@@ -108,7 +108,7 @@ void ShowTimeRemaining(UpgradeContext& context, uint32_t acked, uint32_t busyMs,
         static_cast<uint32_t>(uint64_t{chunksLeft} * (busyMs / chunksAccepted) / 1000);
     if (estimate != lastShown) {
         lastShown = estimate;
-        SetTimeRemaining(context, estimate, false);
+        SetTimeRemaining(context, estimate, UNLESS_CANCELLED);
     }
 }
 
@@ -134,10 +134,10 @@ bool ProgramRom(UpgradeContext& context) {
         return false;
     }
     WriteByte(context, READY);
-    SetStatusText(context, ERASING_TEXT, false);
+    SetStatusText(context, ERASING_TEXT, UNLESS_CANCELLED);
     AwaitErase(context);
 
-    SetStatusText(context, PROGRAMMING_TEXT, false);
+    SetStatusText(context, PROGRAMMING_TEXT, UNLESS_CANCELLED);
     BuildCrcTable(context);
     uint32_t acked = 0;
     uint32_t busyMs = 0;
@@ -157,8 +157,8 @@ bool ProgramRom(UpgradeContext& context) {
 
     WriteLength(context, 0);
     AwaitAcceptance(context);  // 'Y' or 'N': the image is in either way
-    SetTimeRemaining(context, TIME_REMAINING_NONE, false);
-    SetStatusText(context, COMPLETED_TEXT, false);
+    SetTimeRemaining(context, TIME_REMAINING_NONE, UNLESS_CANCELLED);
+    SetStatusText(context, COMPLETED_TEXT, UNLESS_CANCELLED);
     context.progressPercent = 0;
     SetProgress(context);
     return true;

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "engine/receiver_discovery.h"
+#include "engine/run_report.h"
 #include "platform/os.h"
-#include "ui/status_lines.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ const uint8_t SECOND_SPEED_MESSAGE[] = {0x53, 0x00};
 // The link's own failures first empty the time-remaining line, so no stale estimate stays
 // on screen next to the error.
 [[noreturn]] void FailLink(UpgradeContext& context, const wchar_t* message) {
-    SetTimeRemaining(context, TIME_REMAINING_NONE, false);
+    SetTimeRemaining(context, TIME_REMAINING_NONE, UNLESS_CANCELLED);
     UpgradeError(context, message);
 }
 
@@ -53,7 +53,7 @@ void ReadPortSettings(HANDLE port, DCB& dcb) {
 }  // namespace
 
 void OpenReceiverPort(UpgradeContext& context) {
-    SetStatusText(context, INITIALISING_TEXT, false);
+    SetStatusText(context, INITIALISING_TEXT, UNLESS_CANCELLED);
     if (!FindReceiverPort(context, context.portName, sizeof context.portName)) {
         UpgradeError(context, NOT_ATTACHED_MESSAGE);
     }

@@ -12,6 +12,10 @@
 
 constexpr uint32_t LINK_TIMEOUT_MS = 5000;  // one whole WriteAll, one timed ReadByte
 
+// ReadByte's timed argument, as callers write it.
+constexpr bool TIMED = true;
+constexpr bool UNTIMED = false;
+
 // Shows "Initialising...", finds the receiver's port, opens it and configures it for
 // 38,400 bit/s 8N1 without flow control. Returns with context.portHandle open.
 void OpenReceiverPort(UpgradeContext& context);

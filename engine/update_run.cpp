@@ -1,12 +1,9 @@
 #include "engine/update_run.h"
 
-#include <commctrl.h>
-
 #include "engine/programming_protocol.h"
+#include "engine/run_report.h"
 #include "engine/serial_link.h"
 #include "engine/upgrade_context.h"
-#include "ui/main_window.h"
-#include "ui/status_lines.h"
 
 namespace {
 
@@ -23,7 +20,7 @@ void RunUpdateSteps(UpgradeContext& context) {
         SendLoader(context);
     }
     if (!IsCancelled() && !ProgramRom(context)) {
-        SetStatusText(context, UPDATE_NOT_SUPPORTED_TEXT, true);
+        SetStatusText(context, UPDATE_NOT_SUPPORTED_TEXT, FORCED);
     }
     ClosePort(context);
 }
@@ -36,16 +33,16 @@ DWORD WINAPI UpgradeThread(LPVOID) {
     if (!RunCatchingUpgradeErrors(context, RunUpdateSteps)) {
         // The bar is reset by the window when it sees the run finish; the raise sites
         // that fire while a time is shown have cleared the time line themselves.
-        SetStatusText(context, context.errorText, true);
+        SetStatusText(context, context.errorText, FORCED);
         ClosePort(context);
     } else {
         if (IsCancelled()) {
-            SetStatusText(context, CANCELLED_TEXT, true);
-            SendMessageW(g_hProgress, PBM_SETPOS, 0, 0);
+            SetStatusText(context, CANCELLED_TEXT, FORCED);
+            ResetProgress();
         }
         ClosePort(context);
-        SetTimeRemaining(context, TIME_REMAINING_NONE, true);
+        SetTimeRemaining(context, TIME_REMAINING_NONE, FORCED);
     }
-    PostMessageW(g_hMainWnd, WM_UPGRADE_FINISHED, 0, 0);
+    ReportRunFinished();
     return 0;
 }

@@ -6,6 +6,8 @@
 #include "platform/os.h"
 #include "platform/wide_format.h"
 
+HANDLE g_hCancelEvent;
+
 namespace {
 
 // One catch point on the worker's stack. Handlers nest (the handshake wait inside the

@@ -1,6 +1,9 @@
 // The record of one update run, the engine's single failure path, the cancellation
 // poll and the closing of the receiver's port.
 //
+// "Upgrade" and "update" name the same thing, here and in the texts on screen: one run
+// that rewrites the receiver's ROM.
+//
 // Failure model: a step that fails calls UpgradeError, which writes the message into
 // the context and leaves the step at once. Only two places catch: the run's outermost
 // handler and the protocol's handshake wait, both through RunCatchingUpgradeErrors.
@@ -29,8 +32,8 @@ struct UpgradeContext {
     wchar_t portName[PORT_NAME_CHARS];
 };
 
-// The manual-reset event that cancels a run: created, reset and set by the window,
-// only read here.
+// The manual-reset event that cancels a run: owned here, created, reset and set by the
+// window, only read by the engine.
 extern HANDLE g_hCancelEvent;
 
 // Port closed (0), no error text, progress 0. Returns the context.

@@ -19,13 +19,10 @@ const wchar_t NOTICE_LINE_3[] = L"antenna connector";
 constexpr COLORREF BLACK = RGB(0, 0, 0);
 constexpr COLORREF RED = RGB(255, 0, 0);
 
-// Rows: the status line counts in default-font lines (L), the others in bold lines (B).
-// The status calls invalidate the bands of these same rows.
-constexpr int TITLE_ROW = 1;    // B
-constexpr int HEADING_ROW = 2;  // B
-constexpr int TIME_ROW = 3;     // B
-constexpr int STATUS_ROW = 7;   // L
-constexpr int NOTICE_ROW = 9;   // B, and the two rows below it
+// Rows in bold lines (B); the status and time lines' rows are the status calls' own.
+constexpr int TITLE_ROW = 1;
+constexpr int HEADING_ROW = 2;
+constexpr int NOTICE_ROW = 9;  // and the two rows below it
 
 // Fixed pixel offsets from the left margin; they do not scale with the fonts, so the
 // title's mark sits at the same place whatever the title's width.

@@ -33,7 +33,7 @@ void SetStatusText(UpgradeContext&, const wchar_t* text, bool force) {
     wcsncpy(g_statusText, text, STATUS_LINE_CHARS - 1);
     g_statusText[STATUS_LINE_CHARS - 1] = L'\0';
     LeaveCriticalSection(&g_statusLock);
-    InvalidateBand(7 * g_lineHeight);
+    InvalidateBand(STATUS_ROW * g_lineHeight);
 }
 
 void SetTimeRemaining(UpgradeContext&, uint32_t seconds, bool force) {
@@ -48,7 +48,7 @@ void SetTimeRemaining(UpgradeContext&, uint32_t seconds, bool force) {
                  seconds % 60);
     }
     LeaveCriticalSection(&g_statusLock);
-    InvalidateBand(3 * g_boldLineHeight);
+    InvalidateBand(TIME_ROW * g_boldLineHeight);
 }
 
 void SetProgress(UpgradeContext& context) {
@@ -56,4 +56,12 @@ void SetProgress(UpgradeContext& context) {
         return;
     }
     SendMessageW(g_hProgress, PBM_SETPOS, context.progressPercent, 0);
+}
+
+void ResetProgress() {
+    SendMessageW(g_hProgress, PBM_SETPOS, 0, 0);
+}
+
+void ReportRunFinished() {
+    PostMessageW(g_hMainWnd, WM_UPGRADE_FINISHED, 0, 0);
 }

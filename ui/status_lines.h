@@ -1,30 +1,25 @@
-// The two text lines and the progress bar through which the worker reports a run.
+// The window's side of the run's report (engine/run_report.h): the two text lines, the
+// progress bar, and the message that tells the window a run has ended.
 //
 // The worker writes the lines under g_statusLock and invalidates only the band where
-// the line is drawn; the window repaints it on its own thread. Once the run is
-// cancelled, calls that are not forced do nothing, so a cancelled run falls silent at
-// once while its final word (a forced call) still reaches the screen.
+// the line is drawn; the window repaints it on its own thread.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
-
-#include "engine/upgrade_context.h"
+#include "engine/run_report.h"
 
 constexpr int STATUS_LINE_CHARS = 256;  // including the terminator
-constexpr uint32_t TIME_REMAINING_NONE = 0xFFFFFFFF;  // clears the time line
+
+// Where the two lines are drawn, and so the bands that the calls invalidate: the status
+// line counts in default-font lines (g_lineHeight), the time line in bold lines
+// (g_boldLineHeight).
+constexpr int TIME_ROW = 3;
+constexpr int STATUS_ROW = 7;
+
+// Posted to the main window by ReportRunFinished, word and long parameters 0.
+constexpr UINT WM_UPGRADE_FINISHED = WM_USER + 1;
 
 extern wchar_t g_statusText[STATUS_LINE_CHARS];
 extern wchar_t g_timeText[STATUS_LINE_CHARS];
 extern CRITICAL_SECTION g_statusLock;
-
-// Replaces the status line. A text of more than 255 characters is cut to fit.
-void SetStatusText(UpgradeContext& context, const wchar_t* text, bool force);
-
-// Shows "Time remaining: M:SS" for seconds, or empties the line for TIME_REMAINING_NONE.
-void SetTimeRemaining(UpgradeContext& context, uint32_t seconds, bool force);
-
-// Moves the progress bar to context.progressPercent (a synchronous send to the window's
-// thread), unless the run is cancelled.
-void SetProgress(UpgradeContext& context);

@@ -1,13 +1,11 @@
 #include "ui/window_procedure.h"
 
-#include <commctrl.h>
-
 #include "engine/update_run.h"
 #include "platform/os.h"
 #include "ui/main_window.h"
 #include "ui/painting.h"
+#include "ui/status_lines.h"
 
-HANDLE g_hCancelEvent;
 HANDLE g_hWorkerThread;
 
 namespace {
@@ -52,10 +50,6 @@ bool IsRunInProgress() {
     return WaitForSingleObject(g_hWorkerThread, 0) == WAIT_TIMEOUT;
 }
 
-void ResetProgressBar() {
-    SendMessageW(g_hProgress, PBM_SETPOS, 0, 0);
-}
-
 // Closes the handle of a run that has ended; nothing else needs it once it has.
 void ReleaseWorkerThread() {
     if (g_hWorkerThread != nullptr) {
@@ -89,7 +83,7 @@ void PressStart() {
         ShowError(EVENT_CREATION_FAILED);
         return;
     }
-    ResetProgressBar();
+    ResetProgress();
     ClearCancel();
     ReleaseWorkerThread();  // the previous run has ended
     g_hWorkerThread = os::CreateThread(nullptr, 0, UpgradeThread, nullptr, 0, nullptr);
@@ -144,7 +138,7 @@ void OnFinished() {
     }
     SetWindowTextW(g_hCloseButton, CLOSE_TEXT);
     EnableWindow(g_hStartButton, TRUE);
-    ResetProgressBar();
+    ResetProgress();
 }
 
 void OnDestroy() {
