@@ -137,12 +137,20 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     return true;
 }
 
-int WINAPI VANDREL_ENTRY_POINT(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
+void InitProgramState() {
     InstallFaultLanding();
     g_hWorkerThread = nullptr;
     InitializeCriticalSection(&g_statusLock);
     g_statusText[0] = L'\0';
     g_timeText[0] = L'\0';
+}
+
+void EndProgramState() {
+    DeleteCriticalSection(&g_statusLock);
+}
+
+int WINAPI VANDREL_ENTRY_POINT(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
+    InitProgramState();
 
     if (!CreateMainWindow(instance, showCommand)) {
         return 0;
@@ -157,7 +165,7 @@ int WINAPI VANDREL_ENTRY_POINT(HINSTANCE instance, HINSTANCE, LPWSTR, int showCo
             DispatchMessageW(&message);
         }
     }
-    DeleteCriticalSection(&g_statusLock);
+    EndProgramState();
     DeleteObject(g_boldFont);
     DeleteObject(g_normalFont);
     return static_cast<int>(message.wParam);

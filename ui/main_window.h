@@ -41,6 +41,12 @@ struct ControlLayout {
 // buttons at the bottom right, one above the other, and the bar under the heading lines.
 ControlLayout LayOutControls(int lineHeight, int clientWidth, int clientHeight);
 
+// Sets up the state the window and the worker share, before any window or run: faults
+// land in the run's handlers, no run has been started, the status lock is ready and both
+// lines are empty. EndProgramState releases the lock once no worker can take it.
+void InitProgramState();
+void EndProgramState();
+
 // Registers the main window's class under className (result not examined: a failed
 // registration shows as the window not being created).
 void RegisterMainWindowClass(HINSTANCE instance, const wchar_t* className);

@@ -54,7 +54,7 @@ inline void MakeWindowOnce() {
         return;
     }
     InitCommonControls();
-    InitializeCriticalSection(&g_statusLock);
+    InitProgramState();
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = DefWindowProcW;
     windowClass.hInstance = GetModuleHandleW(nullptr);

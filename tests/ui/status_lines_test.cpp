@@ -36,8 +36,7 @@ protected:
         SendMessageW(g_hProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
         g_lineHeight = L;
         g_boldLineHeight = B;
-        InitializeCriticalSection(&g_statusLock);
-        g_statusText[0] = g_timeText[0] = L'\0';
+        InitProgramState();
         g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         ValidateRect(g_hMainWnd, nullptr);
     }
@@ -45,7 +44,7 @@ protected:
     void TearDown() override {
         DestroyWindow(g_hMainWnd);
         CloseHandle(g_hCancelEvent);
-        DeleteCriticalSection(&g_statusLock);
+        EndProgramState();
     }
 
     // The part of the window that waits to be repainted; empty if nothing does.

@@ -106,14 +106,12 @@ inline RECT PlaceOf(HWND control) {
 class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_hWorkerThread = nullptr;
-        InitializeCriticalSection(&g_statusLock);
-        g_statusText[0] = g_timeText[0] = L'\0';
+        InitProgramState();
         ASSERT_TRUE(CreateMainWindow(GetModuleHandleW(nullptr), SW_SHOWNORMAL));
     }
     void TearDown() override {
         EndWindow();
-        DeleteCriticalSection(&g_statusLock);
+        EndProgramState();
     }
 
     // Destroys the window if it is still there, drops what its end left queued (the quit
