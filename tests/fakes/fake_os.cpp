@@ -318,6 +318,19 @@ int CloseCount(HANDLE handle) {
     return 0;
 }
 
+DWORD RegisterSleeveOn(const std::wstring& port) {
+    const DWORD instance = AddDriverInstance(L"Serial");
+    SetValue(instance, L"Key", Terminated(L"Drivers\\OptPack\\0100"));
+    SetValue(instance, L"Name", Terminated(port));
+    return instance;
+}
+
+DWORD ListSleeve(const std::wstring& port) {
+    const DWORD instance = RegisterSleeveOn(port);
+    AddSerialPort(port);
+    return instance;
+}
+
 void FailThreadCreation() {
     g_world.threadCreationFails = true;
 }

@@ -37,6 +37,12 @@ void CreateActiveDriversKey();
 // buffer, and its enumeration fails as the registry's does.
 DWORD AddDriverInstance(const std::wstring& name);
 
+// The sleeve's receiver as the device manager lists it: an instance whose "Key" is the
+// sleeve's driver key and whose "Name" is port. Returns the instance's number.
+DWORD RegisterSleeveOn(const std::wstring& port);
+// RegisterSleeveOn(port), and the serial port of that name: the usual world of a run.
+DWORD ListSleeve(const std::wstring& port);
+
 // Sets a value of an instance to exactly these bytes, whatever their length.
 void SetValue(DWORD instance, const std::wstring& valueName, const std::vector<uint8_t>& data);
 // The bytes of a string value as the registry normally holds it: the text and its

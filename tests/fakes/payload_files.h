@@ -11,6 +11,10 @@
 
 namespace fake {
 
+// The data bytes of a whole chunk of the ROM image, as the receiver's loader takes them;
+// the last chunk holds what is left.
+constexpr uint32_t CHUNK_DATA_BYTES = 16384;
+
 inline std::vector<uint8_t> ReadResource(const char* name) {
     const std::string path = std::string(VANDREL_RES_DIR) + "/" + name;
     std::vector<uint8_t> bytes;

@@ -18,10 +18,13 @@
 
 #include "sim/receiver_scenario.h"
 #include "tests/fakes/fake_os.h"
+#include "tests/fakes/payload_files.h"
 #include "tests/fakes/registry_tree.h"
 #include "tests/fakes/seeded_random.h"
 
 namespace campaign {
+
+using fake::CHUNK_DATA_BYTES;
 
 // The ways a run can end, as its status line tells them; and a run that would wait for
 // the user for ever (a receiver that erases in silence), which only cancellation ends.
@@ -96,8 +99,7 @@ constexpr uint32_t LINK_LIMIT_MS = 5000;    // one whole write call, one timed r
 constexpr uint32_t ERASE_LIMIT_MS = 30000;  // from the go-ahead, tested on a byte other than 'E'
 constexpr uint32_t LOADER_BYTES = 1284;
 constexpr uint32_t ROM_BYTES = 293736;
-constexpr uint32_t CHUNK_BYTES = 16384;
-constexpr uint32_t CHUNKS = (ROM_BYTES + CHUNK_BYTES - 1) / CHUNK_BYTES;
+constexpr uint32_t CHUNKS = (ROM_BYTES + CHUNK_DATA_BYTES - 1) / CHUNK_DATA_BYTES;
 constexpr uint32_t PORT_NAME_BYTES = 64;  // 32 characters with the terminator
 constexpr uint32_t SPEED_MESSAGE_BYTES = 2;
 constexpr uint32_t LENGTH_BYTES = 4;
@@ -278,7 +280,7 @@ inline Expectation Expect(const FaultScenario& s) {
     }
 
     for (uint32_t chunk = 0; chunk < CHUNKS; ++chunk) {
-        const uint32_t n = std::min(CHUNK_BYTES, ROM_BYTES - chunk * CHUNK_BYTES);
+        const uint32_t n = std::min(CHUNK_DATA_BYTES, ROM_BYTES - chunk * CHUNK_DATA_BYTES);
         // Each reception answered 'N' or damaged on the line is sent again.
         const uint32_t refused = std::max(r.nakTimes[chunk], r.flipTimes[chunk]);
         for (uint32_t reception = 0; reception <= refused; ++reception) {

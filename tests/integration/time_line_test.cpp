@@ -9,9 +9,10 @@
 
 namespace {
 
+using fake::CHUNK_DATA_BYTES;
+
 constexpr int L = 13;  // the world's layout units
 constexpr int B = 15;
-constexpr uint32_t WHOLE_CHUNK = 16384;
 constexpr uint32_t IMAGE = 293736;
 
 // Sits between the fake port and the receiver and notes, at every write, each time the
@@ -93,11 +94,11 @@ std::vector<std::wstring> ExpectedTimeLine(const std::vector<ObservingPeer::Turn
     for (const ObservingPeer::Turn& turn : turns) {
         acked += turn.accepted;
         busy += turn.ms;
-        if (acked / WHOLE_CHUNK == 0) {
+        if (acked / CHUNK_DATA_BYTES == 0) {
             continue;
         }
         const uint32_t estimate =
-            (IMAGE - acked) / WHOLE_CHUNK * (busy / (acked / WHOLE_CHUNK)) / 1000;
+            (IMAGE - acked) / CHUNK_DATA_BYTES * (busy / (acked / CHUNK_DATA_BYTES)) / 1000;
         if (estimate != last) {
             last = estimate;
             expected.push_back(TimeText(estimate));

@@ -8,10 +8,9 @@
 
 namespace {
 
+using fake::CHUNK_DATA_BYTES;
 using world::Outcome;
 using world::UpdateWorld;
-
-constexpr uint32_t IMAGE_CHUNK = 16384;
 
 // The receiver's CRC, worked bit by bit (not the program's table).
 uint16_t ReferenceCrc(const uint8_t* data, size_t length) {
@@ -42,8 +41,8 @@ std::vector<uint8_t> ExpectedStreamAfterSwitch() {
     stream.insert(stream.end(), loader.begin(), loader.end());
     AppendLength(stream, 0);
     stream.push_back('Y');
-    for (size_t offset = 0; offset < rom.size(); offset += IMAGE_CHUNK) {
-        const size_t n = std::min<size_t>(IMAGE_CHUNK, rom.size() - offset);
+    for (size_t offset = 0; offset < rom.size(); offset += CHUNK_DATA_BYTES) {
+        const size_t n = std::min<size_t>(CHUNK_DATA_BYTES, rom.size() - offset);
         AppendLength(stream, static_cast<uint32_t>(n));
         stream.insert(stream.end(), rom.begin() + offset, rom.begin() + offset + n);
         const uint16_t crc = ReferenceCrc(rom.data() + offset, n);
@@ -92,7 +91,7 @@ TEST(UpdateRun, CompleteRunLeavesTheReceiverWithTheNewRom) {
 
     // 17 whole chunks, then the rest: 15,208 bytes, header 00 00 3B 68.
     ASSERT_EQ(world.Receiver().chunksAccepted, 18u);
-    EXPECT_EQ(world.Receiver().chunkOffsets[17], 17 * IMAGE_CHUNK);
+    EXPECT_EQ(world.Receiver().chunkOffsets[17], 17 * CHUNK_DATA_BYTES);
     const std::vector<uint8_t> lastHeader = {0x00, 0x00, 0x3B, 0x68};
     EXPECT_NE(std::search(fast.begin(), fast.end(), lastHeader.begin(), lastHeader.end()),
               fast.end());
@@ -176,9 +175,9 @@ TEST(UpdateRun, ARejectedChunkIsSentAgainFromTheSameOffset) {
     world.Run();
     const ReceiverSummary& r = world.Receiver();
     EXPECT_EQ(r.naks, 1u);
-    EXPECT_EQ(r.chunkOffsets[3], 3 * IMAGE_CHUNK);
-    EXPECT_EQ(r.chunkOffsets[4], 3 * IMAGE_CHUNK);
-    EXPECT_EQ(r.chunkOffsets[5], 4 * IMAGE_CHUNK);
+    EXPECT_EQ(r.chunkOffsets[3], 3 * CHUNK_DATA_BYTES);
+    EXPECT_EQ(r.chunkOffsets[4], 3 * CHUNK_DATA_BYTES);
+    EXPECT_EQ(r.chunkOffsets[5], 4 * CHUNK_DATA_BYTES);
 }
 
 struct Failure {

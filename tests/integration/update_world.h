@@ -21,6 +21,7 @@
 #include "tests/fakes/fake_os.h"
 #include "tests/fakes/payload_files.h"
 #include "tests/fakes/receiver_peer.h"
+#include "tests/fakes/scoped_world.h"
 #include "ui/main_window.h"
 #include "ui/status_lines.h"
 
@@ -69,8 +70,6 @@ inline void MakeWindowOnce() {
         g_hProgress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RecordingProgressProc)));
     g_lineHeight = 13;
     g_boldLineHeight = 15;
-    g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    InstallFaultLanding();
 }
 
 // What a run left behind.
@@ -92,12 +91,8 @@ public:
               RomFile().data(), static_cast<uint32_t>(RomFile().size()))),
           peer_(*model_) {
         MakeWindowOnce();
-        fake::ResetWorld();
         fake::SetTickCount(startTick);
-        const DWORD sleeve = fake::AddDriverInstance(L"Serial5");
-        fake::SetValue(sleeve, L"Key", fake::Terminated(L"Drivers\\OptPack\\0100"));
-        fake::SetValue(sleeve, L"Name", fake::Terminated(L"COM5:"));
-        fake::AddSerialPort(L"COM5:");
+        fake::ListSleeve(L"COM5:");
         fake::AttachPeer(&peer_);
     }
 
@@ -141,6 +136,7 @@ public:
     ReceiverModel& Model() { return *model_; }
 
 private:
+    fake::ScopedWorld fakeWorld_;  // first made, last destroyed
     std::unique_ptr<ReceiverModel> model_;
     fake::ReceiverPeer peer_;
 };

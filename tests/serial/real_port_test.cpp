@@ -8,6 +8,7 @@
 
 #include "engine/serial_link.h"
 #include "platform/os.h"
+#include "ui/main_window.h"
 #include "ui/status_lines.h"
 
 namespace {
@@ -143,16 +144,16 @@ void WritePayload(UpgradeContext& context) {
     WriteAll(context, g_payload.data(), static_cast<uint32_t>(g_payload.size()));
 }
 void ReadTimed(UpgradeContext& context) {
-    g_byteRead = ReadByte(context, true);
+    g_byteRead = ReadByte(context, TIMED);
 }
 void ReadUntimed(UpgradeContext& context) {
-    g_byteRead = ReadByte(context, false);
+    g_byteRead = ReadByte(context, UNTIMED);
 }
 
 class RealPort : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        InitializeCriticalSection(&g_statusLock);
+        InitProgramState();
         g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
 

@@ -175,10 +175,7 @@ private:
 // A fresh fake world: the sleeve on COM5: with the receiver behind it.
 void ListReceiver(Receiver* receiver) {
     fake::ResetWorld();
-    const DWORD instance = fake::AddDriverInstance(L"Serial5");
-    fake::SetValue(instance, L"Key", fake::Terminated(L"Drivers\\OptPack\\0100"));
-    fake::SetValue(instance, L"Name", fake::Terminated(L"COM5:"));
-    fake::AddSerialPort(L"COM5:");
+    fake::ListSleeve(L"COM5:");
     fake::AttachPeer(receiver);
 }
 

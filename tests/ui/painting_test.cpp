@@ -143,8 +143,8 @@ TEST_F(Painting, TheSharedLinesDrawInTheirBandsAndLeaveNoRemains) {
     const RECT timeBand = Rows(3 * B, 3 * B + L);
     const RECT statusBand = Rows(7 * L, 8 * L);
     UpgradeContext context{};
-    SetStatusText(context, L"Couldn't open GPS receiver port (COM5:)", true);
-    SetTimeRemaining(context, 6039, true);
+    SetStatusText(context, L"Couldn't open GPS receiver port (COM5:)", FORCED);
+    SetTimeRemaining(context, 6039, FORCED);
     Capture face = harness::CaptureClient(g_hMainWnd);
     int ink = 0;
     ExpectStartsAt(InkBox(face, timeBand, IsDark, &ink), L);
@@ -154,8 +154,8 @@ TEST_F(Painting, TheSharedLinesDrawInTheirBandsAndLeaveNoRemains) {
 
     // Each band is erased before it is drawn again: a shorter text leaves nothing of the
     // longer one, and an empty line leaves the band blank.
-    SetStatusText(context, L"Cancelled", true);
-    SetTimeRemaining(context, TIME_REMAINING_NONE, true);
+    SetStatusText(context, L"Cancelled", FORCED);
+    SetTimeRemaining(context, TIME_REMAINING_NONE, FORCED);
     face = harness::CaptureClient(g_hMainWnd);
     EXPECT_EQ(Count(face, statusBand, IsDark), InkOf(L"Cancelled", g_normalFont));
     // The blank part ends where the frame begins below it.

@@ -68,11 +68,11 @@ void ExpectRect(const RECT& r, LONG left, LONG top, LONG right, LONG bottom) {
 }
 
 TEST_F(StatusLines, EachLineInvalidatesOnlyItsOwnBand) {
-    SetStatusText(context, L"Initialising...", false);
+    SetStatusText(context, L"Initialising...", UNLESS_CANCELLED);
     EXPECT_STREQ(g_statusText, L"Initialising...");
     ExpectRect(TakeInvalidatedRect(), 0, 7 * L, CLIENT_WIDTH, 8 * L);
 
-    SetTimeRemaining(context, 61, false);
+    SetTimeRemaining(context, 61, UNLESS_CANCELLED);
     ExpectRect(TakeInvalidatedRect(), 0, 3 * B, CLIENT_WIDTH, 3 * B + L);
 }
 
@@ -87,21 +87,21 @@ TEST_F(StatusLines, TimeRemainingIsMinutesAndTwoDigitSeconds) {
         {6039, L"Time remaining: 100:39"}, {TIME_REMAINING_NONE, L""},
     };
     for (const Case& c : cases) {
-        SetTimeRemaining(context, c.seconds, false);
+        SetTimeRemaining(context, c.seconds, UNLESS_CANCELLED);
         EXPECT_STREQ(g_timeText, c.shown) << c.seconds;
     }
 }
 
 TEST_F(StatusLines, AfterCancellationOnlyForcedCallsTakeEffect) {
-    SetStatusText(context, L"Programming...", false);
-    SetTimeRemaining(context, 75, false);
+    SetStatusText(context, L"Programming...", UNLESS_CANCELLED);
+    SetTimeRemaining(context, 75, UNLESS_CANCELLED);
     context.progressPercent = 40;
     SetProgress(context);
     ValidateRect(g_hMainWnd, nullptr);
     SetEvent(g_hCancelEvent);
 
-    SetStatusText(context, L"Erasing storage...", false);
-    SetTimeRemaining(context, 5, false);
+    SetStatusText(context, L"Erasing storage...", UNLESS_CANCELLED);
+    SetTimeRemaining(context, 5, UNLESS_CANCELLED);
     context.progressPercent = 90;
     SetProgress(context);
     EXPECT_STREQ(g_statusText, L"Programming...");
@@ -109,10 +109,10 @@ TEST_F(StatusLines, AfterCancellationOnlyForcedCallsTakeEffect) {
     EXPECT_EQ(BarPosition(), 40);
     ExpectRect(TakeInvalidatedRect(), 0, 0, 0, 0);
 
-    SetStatusText(context, L"Cancelled", true);
+    SetStatusText(context, L"Cancelled", FORCED);
     EXPECT_STREQ(g_statusText, L"Cancelled");
     ExpectRect(TakeInvalidatedRect(), 0, 7 * L, CLIENT_WIDTH, 8 * L);
-    SetTimeRemaining(context, TIME_REMAINING_NONE, true);
+    SetTimeRemaining(context, TIME_REMAINING_NONE, FORCED);
     EXPECT_STREQ(g_timeText, L"");
 }
 
@@ -126,10 +126,10 @@ TEST_F(StatusLines, ProgressMovesTheBar) {
 
 TEST_F(StatusLines, OverlongTextIsCutToFitWithoutOverrun) {
     const std::wstring text(400, L'x');
-    SetStatusText(context, text.c_str(), true);
+    SetStatusText(context, text.c_str(), FORCED);
     EXPECT_EQ(std::wstring(g_statusText), text.substr(0, STATUS_LINE_CHARS - 1));
 
-    SetStatusText(context, L"short", true);  // no remains of the longer text
+    SetStatusText(context, L"short", FORCED);  // no remains of the longer text
     EXPECT_STREQ(g_statusText, L"short");
 }
 

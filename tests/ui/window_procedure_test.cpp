@@ -100,10 +100,7 @@ protected:
 
     // A sleeve receiver on COM5: with this far end.
     void AttachReceiver(fake::SerialPeer* peer) {
-        const DWORD instance = fake::AddDriverInstance(L"COM5");
-        fake::SetValue(instance, L"Key", fake::Terminated(L"Drivers\\OptPack\\0100"));
-        fake::SetValue(instance, L"Name", fake::Terminated(L"COM5:"));
-        fake::AddSerialPort(L"COM5:");
+        fake::ListSleeve(L"COM5:");
         fake::AttachPeer(peer);
     }
 

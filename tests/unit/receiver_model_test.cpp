@@ -11,13 +11,14 @@
 #include "engine/payload_images.h"
 #include "sim/wire.h"
 #include "tests/fakes/allocation_counter.h"
+#include "tests/fakes/payload_files.h"
 #include "tests/fakes/receiver_peer.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using fake::CHUNK_DATA_BYTES;
 
-constexpr uint32_t CHUNK = 16384;
 constexpr uint32_t IMAGE_CHUNKS = 18;  // 17 whole chunks and one of 15,208 bytes
 const std::string EVERY_CHUNK_ACCEPTED(IMAGE_CHUNKS, 'Y');
 
@@ -49,7 +50,7 @@ Bytes ChunkFrame(uint32_t offset, uint32_t n) {
 }
 
 uint32_t ChunkLength(uint32_t offset) {
-    return ROM_IMAGE_SIZE - offset < CHUNK ? ROM_IMAGE_SIZE - offset : CHUNK;
+    return ROM_IMAGE_SIZE - offset < CHUNK_DATA_BYTES ? ROM_IMAGE_SIZE - offset : CHUNK_DATA_BYTES;
 }
 
 std::unique_ptr<ReceiverModel> MakeReceiver(const ReceiverScenario& scenario) {
@@ -141,7 +142,7 @@ UpdaterLog RunUpdate(Host& host) {
 TEST(ReceiverModel, AcceptsTheUpdatersExactByteStream) {
     Bytes rest = LoaderStream();
     rest.push_back('Y');
-    for (uint32_t offset = 0; offset < ROM_IMAGE_SIZE; offset += CHUNK) {
+    for (uint32_t offset = 0; offset < ROM_IMAGE_SIZE; offset += CHUNK_DATA_BYTES) {
         const Bytes chunk = ChunkFrame(offset, ChunkLength(offset));
         rest.insert(rest.end(), chunk.begin(), chunk.end());
     }
@@ -168,7 +169,7 @@ TEST(ReceiverModel, AcceptsTheUpdatersExactByteStream) {
     EXPECT_EQ(s.chunksReceived, IMAGE_CHUNKS);
     EXPECT_EQ(s.chunksAccepted, IMAGE_CHUNKS);
     for (uint32_t i = 0; i < IMAGE_CHUNKS; ++i) {
-        EXPECT_EQ(s.chunkOffsets[i], i * CHUNK);
+        EXPECT_EQ(s.chunkOffsets[i], i * CHUNK_DATA_BYTES);
     }
     EXPECT_EQ(s.naks, 0u);
     EXPECT_TRUE(s.endMarkerSeen);
@@ -281,29 +282,30 @@ TEST(ReceiverModel, ChunkThatFailsItsCheckIsRefusedAndNotWritten) {
         {"data byte changed", [](Bytes& f) { f[4 + 100] ^= 0x01; }},
         {"CRC off by one", [](Bytes& f) { f.back() ^= 0x01; }},
         {"CRC least significant byte first", [](Bytes& f) { std::swap(f.end()[-1], f.end()[-2]); }},
-        {"longer than the loader's buffer", [](Bytes& f) { f = ChunkFrame(CHUNK, CHUNK + 1); }},
+        {"longer than the loader's buffer",
+         [](Bytes& f) { f = ChunkFrame(CHUNK_DATA_BYTES, CHUNK_DATA_BYTES + 1); }},
     };
     for (const SpoiledChunk& c : cases) {
         SCOPED_TRACE(c.name);
         auto receiver = MakeReceiver({});
         Host host(*receiver, 0);
         ASSERT_TRUE(host.ReachChunks(10));
-        host.Send(ChunkFrame(0, CHUNK));
+        host.Send(ChunkFrame(0, CHUNK_DATA_BYTES));
         ASSERT_EQ(host.Await("YN", 10), 'Y');
 
-        Bytes spoiled = ChunkFrame(CHUNK, CHUNK);
+        Bytes spoiled = ChunkFrame(CHUNK_DATA_BYTES, CHUNK_DATA_BYTES);
         c.spoil(spoiled);
         host.Send(spoiled);
         EXPECT_EQ(host.Await("YN", 10), 'N');
-        EXPECT_EQ(receiver->Summary().romBytes, CHUNK);
+        EXPECT_EQ(receiver->Summary().romBytes, CHUNK_DATA_BYTES);
         EXPECT_EQ(receiver->Summary().chunksAccepted, 1u);
 
-        host.Send(ChunkFrame(CHUNK, CHUNK));
+        host.Send(ChunkFrame(CHUNK_DATA_BYTES, CHUNK_DATA_BYTES));
         EXPECT_EQ(host.Await("YN", 10), 'Y');
         const ReceiverSummary& s = receiver->Summary();
-        EXPECT_EQ(s.romBytes, 2 * CHUNK);
+        EXPECT_EQ(s.romBytes, 2 * CHUNK_DATA_BYTES);
         EXPECT_EQ(memcmp(receiver->Rom(), RomImage, s.romBytes), 0);
-        const uint32_t offsets[] = {0, CHUNK, CHUNK};
+        const uint32_t offsets[] = {0, CHUNK_DATA_BYTES, CHUNK_DATA_BYTES};
         ASSERT_EQ(s.chunksReceived, 3u);
         EXPECT_EQ(memcmp(s.chunkOffsets, offsets, sizeof offsets), 0);
     }
@@ -330,10 +332,10 @@ TEST(ReceiverModel, ChunkSentDuringTheEraseIsLost) {
     host.Boot();
     ASSERT_EQ(host.Await("Y", 10), 'Y');
     host.Send({'Y'});
-    host.Send(ChunkFrame(0, CHUNK));
+    host.Send(ChunkFrame(0, CHUNK_DATA_BYTES));
     EXPECT_EQ(host.Await("E", 2000), 'E');
     EXPECT_EQ(host.Await("YN", 1000), 0);
-    host.Send(ChunkFrame(0, CHUNK));
+    host.Send(ChunkFrame(0, CHUNK_DATA_BYTES));
     EXPECT_EQ(host.Await("YN", 10), 'Y');
     EXPECT_EQ(receiver->Summary().chunksReceived, 1u);
 }
@@ -388,9 +390,9 @@ struct PacingCase {
 
 TEST(ReceiverModel, PacedAnswerWaitsForTheRequestToCrossTheLine) {
     const PacingCase cases[] = {
-        {"unpaced: at once", false, CHUNK, 0},
+        {"unpaced: at once", false, CHUNK_DATA_BYTES, 0},
         // 16,390 bytes of 10 bits at 115,200 bit/s, then the answer's own 0.09 ms.
-        {"whole chunk", true, CHUNK, 1423},
+        {"whole chunk", true, CHUNK_DATA_BYTES, 1423},
         {"last chunk", true, 15208, 1321},
         {"one byte", true, 1, 1},
     };

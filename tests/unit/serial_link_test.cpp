@@ -11,6 +11,8 @@
 #include "platform/os.h"
 #include "tests/fakes/allocation_counter.h"
 #include "tests/fakes/fake_os.h"
+#include "tests/fakes/scoped_world.h"
+#include "ui/main_window.h"
 #include "ui/status_lines.h"
 
 namespace {
@@ -19,12 +21,6 @@ using fake::Call;
 
 const wchar_t NOT_FORCED_TIME_TEXT[] = L"Time remaining: 1:01";
 const uint32_t NO_LIMIT = UINT32_MAX;
-
-void RegisterSleeveOn(const std::wstring& port) {
-    const DWORD instance = fake::AddDriverInstance(L"Serial");
-    fake::SetValue(instance, L"Key", fake::Terminated(L"Drivers\\OptPack\\0100"));
-    fake::SetValue(instance, L"Name", fake::Terminated(port));
-}
 
 std::vector<Call> CallsFrom(size_t first) {
     std::vector<Call> calls;
@@ -72,25 +68,22 @@ void ReadOneByte(UpgradeContext& context) {
 
 class SerialLink : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { InitializeCriticalSection(&g_statusLock); }
+    static void SetUpTestSuite() { InitProgramState(); }
 
     void SetUp() override {
-        fake::ResetWorld();
-        g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         InitContext(context);
         g_statusText[0] = L'\0';
-        SetTimeRemaining(context, 61, false);
+        SetTimeRemaining(context, 61, UNLESS_CANCELLED);
         ASSERT_STREQ(g_timeText, NOT_FORCED_TIME_TEXT);
     }
-    void TearDown() override { CloseHandle(g_hCancelEvent); }
 
     // A port already open at 38,400 bit/s, as OpenReceiverPort leaves it.
     void OpenSleevePort() {
-        RegisterSleeveOn(L"COM5:");
-        fake::AddSerialPort(L"COM5:");
+        fake::ListSleeve(L"COM5:");
         ASSERT_TRUE(RunCatchingUpgradeErrors(context, OpenReceiverPort)) << context.errorText;
     }
 
+    fake::ScopedWorld world;
     UpgradeContext context;
 };
 
@@ -117,21 +110,19 @@ const OpenCase OPEN_CASES[] = {
      L"Vandrel cannot be used with CompactFlash GPS receivers", false, 0},
     {"the registered port does not exist",
      [] {
-         RegisterSleeveOn(L"COM9:");
+         fake::RegisterSleeveOn(L"COM9:");
          fake::AddSerialPort(L"COM5:");
      },
      L"Couldn't open GPS receiver port (COM9:)", true, 0},
     {"the port refuses its settings",
      [] {
-         RegisterSleeveOn(L"COM5:");
-         fake::AddSerialPort(L"COM5:");
+         fake::ListSleeve(L"COM5:");
          fake::Behaviour().setCommStateFails = true;
      },
      L"Error setting port parameters", true, 1},
     {"the port refuses its time-outs",
      [] {
-         RegisterSleeveOn(L"COM5:");
-         fake::AddSerialPort(L"COM5:");
+         fake::ListSleeve(L"COM5:");
          fake::Behaviour().setCommTimeoutsFails = true;
      },
      L"Error setting GPS receiver timeouts", true, 1},
@@ -140,7 +131,7 @@ const OpenCase OPEN_CASES[] = {
 TEST_F(SerialLink, EachOpenFailureHasItsMessageAndClosesOnlyAnOpenedPort) {
     for (const OpenCase& c : OPEN_CASES) {
         SCOPED_TRACE(c.scenario);
-        fake::ResetWorld();
+        const fake::ScopedWorld caseWorld;
         InitContext(context);
         c.arrange();
 
@@ -183,7 +174,7 @@ DCB ExpectedSettings(DCB dcb) {
 TEST_F(SerialLink, OpenConfiguresTheRegisteredPortAndKeepsTheOtherSettings) {
     for (bool portReportsSettings : {true, false}) {
         SCOPED_TRACE(portReportsSettings ? "settings read" : "settings unreadable");
-        fake::ResetWorld();
+        const fake::ScopedWorld caseWorld;
         InitContext(context);
         fake::Behaviour().getCommStateFails = !portReportsSettings;
         OpenSleevePort();
@@ -259,9 +250,8 @@ TEST_F(SerialLink, CancellingDuringTheSwitchStopsTheMessagesButNotTheSpeedChange
     const size_t bytesSent[] = {0, 2, 2, 2, 2, 4};
     for (size_t k = 0; k < std::size(bytesSent); ++k) {
         SCOPED_TRACE(k);
-        fake::ResetWorld();
+        const fake::ScopedWorld caseWorld;
         InitContext(context);
-        ResetEvent(g_hCancelEvent);
         OpenSleevePort();
         fake::Behaviour().cancelAtCall = static_cast<uint32_t>(fake::Calls().size() + k);
 
@@ -305,9 +295,9 @@ const WriteCase WRITE_CASES[] = {
 TEST_F(SerialLink, WriteAllSendsEverythingInOrderWithinItsLimit) {
     for (const WriteCase& c : WRITE_CASES) {
         SCOPED_TRACE(c.scenario);
-        fake::ResetWorld();
+        const fake::ScopedWorld caseWorld;
         InitContext(context);
-        SetTimeRemaining(context, 61, false);
+        SetTimeRemaining(context, 61, UNLESS_CANCELLED);
         OpenSleevePort();
         fake::SetTickCount(c.startTick);
         fake::Behaviour().maxBytesPerWrite = c.maxBytesPerWrite;
@@ -370,10 +360,9 @@ const ReadCase READ_CASES[] = {
 TEST_F(SerialLink, ReadByteDeliversAByteOrFailsJustAfterItsLimit) {
     for (const ReadCase& c : READ_CASES) {
         SCOPED_TRACE(c.scenario);
-        fake::ResetWorld();
+        const fake::ScopedWorld caseWorld;
         InitContext(context);
-        ResetEvent(g_hCancelEvent);
-        SetTimeRemaining(context, 61, false);
+        SetTimeRemaining(context, 61, UNLESS_CANCELLED);
         OpenSleevePort();
         fake::SetTickCount(c.startTick);
         if (c.byteDueAfterMs >= 0) {
@@ -404,7 +393,7 @@ TEST_F(SerialLink, BytesComeOnePerCallInOrderOfArrival) {
     fake::DeliverToHost(answer, 10);
     std::vector<uint8_t> read;
     for (size_t i = 0; i < answer.size(); ++i) {
-        read.push_back(ReadByte(context, true));
+        read.push_back(ReadByte(context, TIMED));
     }
     EXPECT_EQ(read, answer);
     EXPECT_EQ(CountOf(Call::ReadFile), int(answer.size()));  // the first waits for 10 ms

@@ -7,6 +7,7 @@
 
 #include "tests/fakes/allocation_counter.h"
 #include "tests/fakes/fake_os.h"
+#include "tests/fakes/scoped_world.h"
 
 namespace {
 
@@ -14,11 +15,9 @@ class ErrorModel : public ::testing::Test {
 protected:
     void SetUp() override {
         InstallFaultLanding();
-        fake::ResetWorld();
-        g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         InitContext(context);
     }
-    void TearDown() override { CloseHandle(g_hCancelEvent); }
+    fake::ScopedWorld world;
     UpgradeContext context;
 };
 
@@ -160,7 +159,7 @@ TEST_F(ErrorModel, ClosePortClosesAnOpenHandleExactlyOnce) {
         int expectedCloses;
     };
     for (const Case& c : {Case{0, 0}, Case{INVALID_HANDLE_VALUE, 0}, Case{open, 1}}) {
-        fake::ResetWorld();
+        const fake::ScopedWorld caseWorld;
         context.portHandle = c.before;
         ClosePort(context);
         ClosePort(context);
