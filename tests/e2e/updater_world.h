@@ -1,6 +1,11 @@
 // One end-to-end test's world: a line with nothing left on it from earlier tests, the
 // registry as the test writes it, receiver-sim.exe on the line's far end and vandrel.exe
 // with its window. Whatever a test started is ended, and the registry cleared, after it.
+//
+// Use it for what only the real program on a real line can show: start-up, the real
+// port's timing, the window as its user meets it. It takes seconds per test; prefer
+// world::UpdateWorld (integration/update_world.h) or harness::MainWindowTest
+// (ui/window_harness.h) for anything they can reach.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -6,6 +6,10 @@
 // A test builds its world after ResetWorld() and before the code under test runs. While
 // that code runs the fake allocates nothing (its records are reserved by ResetWorld), so
 // a test may count heap allocations across a whole update. One thread at a time drives it.
+//
+// Use it directly for one engine part in virtual time (discovery, the serial link, the
+// protocol). Prefer fake::ScopedWorld (scoped_world.h) where the test also needs the cancel
+// event, world::UpdateWorld for a whole run, and harness::MainWindowTest for the window.
 #pragma once
 
 #include <windows.h>

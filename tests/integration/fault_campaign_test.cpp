@@ -93,9 +93,9 @@ LRESULT CALLBACK WatchingProgressProc(HWND window, UINT message, WPARAM wParam, 
     return CallWindowProcW(g_recordingProgressProc, window, message, wParam, lParam);
 }
 
-// Where the linker has put the window's thread handle right after one of the status
-// lines (as it does here), the handle serves as a canary for the campaign: only the window
-// procedure uses it, and the campaign runs none. A pattern there shows even a terminator
+// The linker puts the window's thread handle right after one of the status lines, and the
+// campaign counts on it: the handle serves as a canary, since only the window procedure
+// uses it and the campaign runs none. A pattern there shows even a terminator
 // written one place past the end, which would not change the zero the handle holds.
 constexpr uintptr_t CANARY = 0xC0DEC0DEC0DEC0DEull;
 bool PlaceCanary() {
@@ -615,8 +615,9 @@ TEST(FaultCampaign, EveryRunEndsAsItsScenarioCallsFor) {
     ASSERT_EQ(world::RomFile().size(), campaign::ROM_BYTES);
     ASSERT_EQ(world::LoaderFile().size(), campaign::LOADER_BYTES);
 
-    const bool canary = PlaceCanary();
-    printf("canary after the status lines: %s\n", canary ? "placed" : "not adjacent");
+    // Without the canary a terminator written one place past a line would go unseen.
+    ASSERT_TRUE(PlaceCanary()) << "the canary cannot be placed: the linker no longer puts "
+                                  "g_hWorkerThread right after a status line";
 
     Figures figures;
     StallWatch stallWatch;

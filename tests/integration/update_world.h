@@ -2,6 +2,10 @@
 // time, on the test's own thread: the registry holds a sleeve on COM5:, the receiver
 // behaves as its scenario says, and a real (hidden) window with a progress bar receives
 // what the worker reports.
+//
+// Use it to check what a whole run does, fast and without real time. Prefer the bare fake
+// (fake_os.h) for one engine part, harness::MainWindowTest for what the window does with a
+// run, and the end-to-end world (e2e/updater_world.h) for the real program on a real line.
 #pragma once
 
 #include <windows.h>

@@ -1,5 +1,9 @@
 // What the window tests share: the program's main window made as start-up makes it, a
 // message pump that stops on a condition, and the client area's pixels.
+//
+// Use it for what the window shows and how it answers the buttons, with the engine on the
+// fake platform. Prefer world::UpdateWorld (integration/update_world.h) when only the run's
+// outcome matters, and the end-to-end world (e2e/updater_world.h) for the real program.
 #pragma once
 
 #include <gtest/gtest.h>
