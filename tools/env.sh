@@ -62,6 +62,13 @@ vandrel_build() {
     cmake --build "$BUILD_DIR"
 }
 
+# Keeps Wine's desktop open until vandrel_cleanup (tools/hold_desktop.cpp says why). Call it
+# once the build has made the program, after vandrel_start_wine.
+vandrel_hold_desktop() {
+    wine "$BUILD_DIR/hold-desktop.exe" </dev/null >/dev/null 2>&1 &
+    VANDREL_PIDS+=($!)
+}
+
 # Stops the script with one line naming what is missing and the package that brings it.
 vandrel_missing() {
     echo "preflight: $1" >&2

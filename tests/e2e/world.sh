@@ -63,6 +63,7 @@ make_world() {
     echo "$DISPLAY" >"$STATE/display"
     printf '%s\n' "${VANDREL_PIDS[@]}" >"$STATE/pids"
     vandrel_start_wine
+    vandrel_hold_desktop
     printf '%s\n' "${VANDREL_PIDS[@]}" >"$STATE/pids"
 
     socat pty,raw,echo=0,link="$STATE/updater-end" pty,raw,echo=0,link="$STATE/receiver-end" &
