@@ -55,3 +55,7 @@ long SimulatedReceiver::Count(const std::string& name) const {
     const std::string fact = Fact(name);
     return fact.empty() ? -1 : strtol(fact.c_str(), nullptr, 10);
 }
+
+const wchar_t* SimulatedReceiver::ReportPath() {
+    return REPORT_PATH;
+}

@@ -25,6 +25,9 @@ public:
     // The fact as a number; -1 if absent.
     long Count(const std::string& name) const;
 
+    // The file it writes its report to.
+    static const wchar_t* ReportPath();
+
 private:
     ChildProcess process_;
     std::map<std::string, std::string> facts_;
