@@ -52,6 +52,7 @@ void ReceiverModel::HostBytes(const uint8_t* bytes, uint32_t count, uint32_t hos
             ++summary_.bytesGarbled;
         }
         ++summary_.bytesReceived;
+        summary_.bytesOutOfTurn += arrivalNs < hostMayTalkNs_;
         summary_.lastHostByteNs = arrivalNs;
         Receive(byte, arrivalNs);
     }
@@ -185,6 +186,7 @@ void ReceiverModel::EndLoader(uint64_t atNs) {
     // A damaged loader crashes the receiver: it says nothing more.
     if (!summary_.loaderIntact) {
         phase_ = Phase::HUNG;
+        hostMayTalkNs_ = NO_DEADLINE;
         return;
     }
     // A loader without a handshake answers nothing more, but may chatter for ever.
@@ -193,6 +195,7 @@ void ReceiverModel::EndLoader(uint64_t atNs) {
             scenario_.handshake ? listenFromNs_ : NO_DEADLINE, "Y");
     if (!scenario_.handshake) {
         phase_ = Phase::HUNG;
+        hostMayTalkNs_ = NO_DEADLINE;
         return;
     }
     Answer(YES, "Y", listenFromNs_);
@@ -202,7 +205,9 @@ void ReceiverModel::EndLoader(uint64_t atNs) {
 void ReceiverModel::StartErase(uint64_t atNs) {
     eraseDoneNs_ = scenario_.silentErase ? NO_DEADLINE : atNs + scenario_.eraseMs * NS_PER_MS;
     Chatter(scenario_.eraseNoiseEveryMs, atNs, eraseDoneNs_, "E");
-    if (!scenario_.silentErase) {
+    if (scenario_.silentErase) {
+        hostMayTalkNs_ = NO_DEADLINE;
+    } else {
         Answer(ERASED, "E", eraseDoneNs_);
     }
     phase_ = Phase::ERASING;
@@ -287,6 +292,7 @@ bool ReceiverModel::StopsAnswering() {
         return false;
     }
     phase_ = Phase::HUNG;
+    hostMayTalkNs_ = NO_DEADLINE;
     return true;
 }
 
@@ -296,6 +302,7 @@ void ReceiverModel::Answer(uint8_t answer, const char* hostWaitsFor, uint64_t at
         Send(noise, atNs);
     }
     Send(answer, atNs);
+    hostMayTalkNs_ = summary_.lastReceiverByteNs;
 }
 
 uint8_t ReceiverModel::Noise(const char* hostWaitsFor) const {

@@ -19,6 +19,10 @@ constexpr uint32_t RECORDED_CHUNKS = 256;       // chunk offsets kept in the sum
 
 struct ReceiverSummary {
     uint32_t bytesReceived;  // every byte the line delivered
+    // Of those, bytes that arrived while the host owed the receiver a wait: before the
+    // answer to what it had sent last (the handshake, 'E', a chunk's answer) had reached it,
+    // or at all once no answer is coming (no handshake, a silent erase, a hung receiver).
+    uint32_t bytesOutOfTurn;
     uint32_t bytesGarbled;   // of those, bytes sent at another speed than the receiver's
     bool loaderIntact;       // the loader stream ended, carrying exactly the expected loader
     uint32_t chunksReceived;
@@ -119,6 +123,7 @@ private:
     uint32_t fieldBytes_ = 0;       // bytes of a length or CRC field so far
     uint32_t fieldValue_ = 0;
     uint32_t remaining_ = 0;  // data bytes left in the current frame or chunk
+    uint64_t hostMayTalkNs_ = 0;  // when the answer the host waits for reaches it
 
     uint32_t loaderReceived_ = 0;
     bool loaderMatches_ = true;

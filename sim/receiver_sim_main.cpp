@@ -273,6 +273,7 @@ uint64_t Serve(HANDLE port, ReceiverModel& model, const Options& options) {
 void PrintSummary(FILE* out, const ReceiverModel& model, uint32_t romSize, uint64_t lineStartMs) {
     const ReceiverSummary& s = model.Summary();
     fprintf(out, "bytes received: %u\n", s.bytesReceived);
+    fprintf(out, "bytes out of turn: %u\n", s.bytesOutOfTurn);
     fprintf(out, "loader: %s\n", s.loaderIntact ? "intact" : "not received intact");
     fprintf(out, "chunks received: %u\n", s.chunksReceived);
     fprintf(out, "chunks accepted: %u\n", s.chunksAccepted);

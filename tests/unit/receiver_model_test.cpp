@@ -269,6 +269,7 @@ TEST(ReceiverModel, ScenariosAsTheUpdaterLivesThem) {
         }
         EXPECT_EQ(s.romIdentical, c.romIdentical);
         EXPECT_EQ(memcmp(receiver->Rom(), RomImage, s.romBytes), 0);
+        EXPECT_EQ(s.bytesOutOfTurn, 0u) << "a host that waits for every answer";
     }
 }
 
@@ -322,6 +323,7 @@ TEST(ReceiverModel, GoAheadBeforeTheHandshakeIsLost) {
     EXPECT_EQ(host.Await("E", 1000), 0);
     host.Send({'Y'});
     EXPECT_EQ(host.Await("E", 10), 'E');
+    EXPECT_EQ(receiver->Summary().bytesOutOfTurn, 1u);
 }
 
 TEST(ReceiverModel, ChunkSentDuringTheEraseIsLost) {
@@ -338,6 +340,19 @@ TEST(ReceiverModel, ChunkSentDuringTheEraseIsLost) {
     host.Send(ChunkFrame(0, CHUNK_DATA_BYTES));
     EXPECT_EQ(host.Await("YN", 10), 'Y');
     EXPECT_EQ(receiver->Summary().chunksReceived, 1u);
+    EXPECT_EQ(receiver->Summary().bytesOutOfTurn, ChunkFrame(0, CHUNK_DATA_BYTES).size());
+}
+
+TEST(ReceiverModel, BytesAfterAnAnswerThatNeverComesAreOutOfTurn) {
+    ReceiverScenario scenario;
+    scenario.handshake = false;
+    auto receiver = MakeReceiver(scenario);
+    Host host(*receiver, 0);
+    host.Boot();
+    EXPECT_EQ(receiver->Summary().bytesOutOfTurn, 0u);
+    host.now += 60000;
+    host.Send({'Y', 0, 0, 0, 0});
+    EXPECT_EQ(receiver->Summary().bytesOutOfTurn, 5u);
 }
 
 struct SpeedCase {
