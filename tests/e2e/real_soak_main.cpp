@@ -51,6 +51,14 @@ constexpr DWORD RECEIVER_SLACK_MS = 3000;  // its silence limit beyond the host'
 constexpr DWORD STEP_MS = 10000;           // for the window to answer a press
 constexpr DWORD REPORT_MS = 30000;
 
+// Where a failing run leaves its evidence, in a folder named by its seed; the pictures of
+// the window are taken as the run goes (at the stop, at the end, at the failure).
+const wchar_t EVIDENCE_FOLDER[] = L"out\\real-soak";
+const wchar_t STOP_PICTURE[] = L"at-the-stop.bmp";
+const wchar_t END_PICTURE[] = L"at-the-end.bmp";
+const wchar_t FAILURE_PICTURE[] = L"at-the-failure.bmp";
+const wchar_t* const PICTURES[] = {STOP_PICTURE, END_PICTURE, FAILURE_PICTURE};
+
 struct RealScenario {
     uint64_t seed = 0;
     campaign::FaultScenario run;  // the sleeve on COM5: and a port that works; the receiver
@@ -318,7 +326,17 @@ class RealRun : public UpdaterWorld, public ::testing::WithParamInterface<uint64
 protected:
     void SetUp() override {
         setUpUs_ = CounterUs();
+        CreateDirectoryW(L"out", nullptr);
+        CreateDirectoryW(EVIDENCE_FOLDER, nullptr);
+        for (const wchar_t* picture : PICTURES) {
+            DeleteFileW((std::wstring(EVIDENCE_FOLDER) + L"\\" + picture).c_str());
+        }
         UpdaterWorld::SetUp();
+    }
+
+    // A picture of the window as it is now, kept until the next run: a failing run keeps it.
+    void TakePicture(const wchar_t* picture) {
+        SavePicture(window, std::wstring(EVIDENCE_FOLDER) + L"\\" + picture);
     }
 
     void TearDown() override {
@@ -340,6 +358,7 @@ protected:
     // Waits for the run's end within its bound; a run that does not end has hung.
     void ExpectEnd(const std::wstring& status, DWORD boundMs) {
         const ::testing::AssertionResult ended = AwaitEnd(status, boundMs);
+        TakePicture(END_PICTURE);
         hung_ = hung_ || (!ended && !window.IsIdle());
         EXPECT_TRUE(ended);
         EXPECT_EQ(window.ProgressPosition(), 0);
@@ -359,6 +378,7 @@ protected:
         ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
         EXPECT_EQ(receiver.Count("bytes received"), t.bytes);
         EXPECT_EQ(receiver.Count("bytes before the loader"), SPEED_SWITCH_BYTES);
+        EXPECT_EQ(receiver.Count("bytes out of turn"), 0);
         EXPECT_EQ(receiver.Fact("loader"), "intact");
         EXPECT_EQ(receiver.Fact("chunk offsets"), t.offsets);
         EXPECT_EQ(receiver.Fact("end marker"), t.endMarker ? "seen" : "not seen");
@@ -366,12 +386,14 @@ protected:
     }
 
     // What the receiver saw of a run stopped when the bar read shown and the stop was
-    // given at stoppedUs: nothing after the chunk on its way, no end marker unless the
-    // image was all in, the speed switch once.
+    // given at stoppedUs: nothing after the chunk on its way (and so nothing while the
+    // run waited for an answer), no end marker unless the image was all in, the speed
+    // switch once.
     void ExpectNothingAfterTheStop(const Traffic& t, bool paced, int shown, uint64_t stoppedUs) {
         ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
         const long accepted = ChunksAcceptedAt(shown);
         EXPECT_LE(receiver.Count("bytes before the loader"), SPEED_SWITCH_BYTES);
+        EXPECT_EQ(receiver.Count("bytes out of turn"), 0);
         if (accepted < FULL_CHUNKS + 1) {
             EXPECT_EQ(receiver.Fact("end marker"), "not seen");
         }
@@ -388,12 +410,14 @@ protected:
     }
 
     void SaveEvidence() {
-        const std::wstring folder = L"out\\real-soak\\" + std::to_wstring(GetParam());
-        CreateDirectoryW(L"out", nullptr);
-        CreateDirectoryW(L"out\\real-soak", nullptr);
+        const std::wstring folder = std::wstring(EVIDENCE_FOLDER) + L"\\" + std::to_wstring(GetParam());
         CreateDirectoryW(folder.c_str(), nullptr);
         if (window.Exists()) {
-            SavePicture(window, folder + L"\\window.bmp");
+            TakePicture(FAILURE_PICTURE);
+        }
+        for (const wchar_t* picture : PICTURES) {
+            MoveFileExW((std::wstring(EVIDENCE_FOLDER) + L"\\" + picture).c_str(),
+                        (folder + L"\\" + picture).c_str(), MOVEFILE_REPLACE_EXISTING);
         }
         CopyFileW(SimulatedReceiver::ReportPath(), (folder + L"\\receiver.txt").c_str(), FALSE);
         if (FILE* file = _wfopen((folder + L"\\scenario.txt").c_str(), L"w")) {
@@ -437,6 +461,7 @@ TEST_P(RealRun, EndsAsItsScenarioCalls) {
             Sleep(static_cast<DWORD>((actUs - now + 999) / 1000));  // the drawn moment
         }
         // The scenario's own waits keep the run going past this moment.
+        TakePicture(STOP_PICTURE);
         const int shown = window.ProgressPosition();
         ASSERT_TRUE(window.IsRunning()) << "the run was over before its receiver let it end";
         const uint64_t stoppedUs = CounterUs();
