@@ -44,7 +44,7 @@ constexpr uint32_t ACT_MARGIN_MS = 500;
 // A run that waits for the user is stopped within this long.
 constexpr uint32_t WAITING_RUN_STOPPED_WITHIN_MS = 8000;
 // Host bytes still arriving after a stop: the click handled, a write attempt ending.
-constexpr uint32_t AFTER_STOP_MS = 1000;
+constexpr uint32_t AFTER_STOP_MS = 2000;
 // What a run may take beyond its scenario's own waits and its line time.
 constexpr DWORD RUN_SLACK_MS = 30000;
 constexpr DWORD RECEIVER_SLACK_MS = 3000;  // its silence limit beyond the host's longest pause
