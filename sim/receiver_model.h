@@ -23,8 +23,8 @@ struct ReceiverSummary {
     // answer to what it had sent last (the handshake, 'E', a chunk's answer) had reached it,
     // or at all once no answer is coming (no handshake, a silent erase, a hung receiver).
     uint32_t bytesOutOfTurn;
-    uint32_t bytesGarbled;   // of those, bytes sent at another speed than the receiver's
-    bool loaderIntact;       // the loader stream ended, carrying exactly the expected loader
+    uint32_t bytesGarbled;  // of those, bytes sent at another speed than the receiver's
+    bool loaderIntact;      // the loader stream ended, carrying exactly the expected loader
     uint32_t chunksReceived;
     // The ROM offset each received chunk was aimed at, in order of arrival (the first
     // RECORDED_CHUNKS of them): a resent chunk shows up twice.
@@ -122,7 +122,7 @@ private:
     bool sawSpeedMessage_ = false;  // the last byte was 0x53
     uint32_t fieldBytes_ = 0;       // bytes of a length or CRC field so far
     uint32_t fieldValue_ = 0;
-    uint32_t remaining_ = 0;  // data bytes left in the current frame or chunk
+    uint32_t remaining_ = 0;      // data bytes left in the current frame or chunk
     uint64_t hostMayTalkNs_ = 0;  // when the answer the host waits for reaches it
 
     uint32_t loaderReceived_ = 0;

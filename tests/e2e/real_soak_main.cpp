@@ -75,7 +75,7 @@ struct Traffic {
     long receptionsThrough[campaign::CHUNKS] = {};  // chunk receptions up to chunk i's last
     bool endMarker = false;
     bool romWhole = false;
-    uint32_t sureMs = 0;       // UINT32_MAX: it waits for the user
+    uint32_t sureMs = 0;          // UINT32_MAX: it waits for the user
     uint32_t longestQuietMs = 0;  // the host's longest silence on the line
 };
 
@@ -140,12 +140,12 @@ Traffic TrafficOf(const RealScenario& s) {
 void DrawReceiver(fake::SeededRandom& random, ReceiverScenario& r) {
     r.handshake = !random.Chance(1, 25);
     if (random.Chance(2, 5)) {
-        r.handshakeDelayMs = random.Chance(4, 5)
-                                 ? random.Between(1, HANDSHAKE_SURELY_IN_TIME_MS)
-                                 : random.Between(HANDSHAKE_SURELY_LATE_MS, 7500);
+        r.handshakeDelayMs = random.Chance(4, 5) ? random.Between(1, HANDSHAKE_SURELY_IN_TIME_MS)
+                                                 : random.Between(HANDSHAKE_SURELY_LATE_MS, 7500);
     }
     if (random.Chance(3, 10)) {
-        r.noiseCount = random.Chance(4, 5) ? random.Between(1, 8) : random.Between(9, MAX_NOISE_BYTES);
+        r.noiseCount =
+            random.Chance(4, 5) ? random.Between(1, 8) : random.Between(9, MAX_NOISE_BYTES);
         const uint8_t meaningful[] = {'Y', 'N', 'E', 0x00, 0x53};
         r.noiseValue = random.Chance(1, 3) ? meaningful[random.Below(5)] : random.Byte();
     }
@@ -206,7 +206,7 @@ RealScenario DrawRealScenario(uint64_t seed) {
         s.user = random.Chance(1, 2) ? User::CANCELS : User::CLOSES_WINDOW;
     }
     const uint32_t sure = TrafficOf(s).sureMs;
-    const uint32_t within = sure == UINT32_MAX       ? WAITING_RUN_STOPPED_WITHIN_MS
+    const uint32_t within = sure == UINT32_MAX     ? WAITING_RUN_STOPPED_WITHIN_MS
                             : sure > ACT_MARGIN_MS ? sure - ACT_MARGIN_MS
                                                    : 0;
     s.actAtMs = random.Below(within + 1);
@@ -308,7 +308,8 @@ void SavePicture(const UpdaterWindow& window, const std::wstring& path) {
     BitBlt(memory, 0, 0, width, height, screen, place.left, place.top, SRCCOPY);
     GdiFlush();
     const DWORD rowBytes = (DWORD(width) * 3 + 3) & ~3u;
-    BITMAPFILEHEADER header = {0x4D42, 0, 0, 0, sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
+    BITMAPFILEHEADER header = {0x4D42, 0, 0, 0,
+                               sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER)};
     header.bfSize = header.bfOffBits + rowBytes * height;
     if (FILE* file = _wfopen(path.c_str(), L"wb")) {
         fwrite(&header, sizeof header, 1, file);
@@ -404,13 +405,15 @@ protected:
             EXPECT_LE(receiver.Count("chunks received"), t.receptionsThrough[accepted]);
         }
         const uint64_t chunkLineUs = paced ? FULL_CHUNK_BYTES * 1000000ull / LINE_BYTES_PER_S : 0;
-        const uint64_t lastByteUs = strtoull(receiver.Fact("last host byte at").c_str(), nullptr, 10);
+        const uint64_t lastByteUs =
+            strtoull(receiver.Fact("last host byte at").c_str(), nullptr, 10);
         EXPECT_LE(lastByteUs, stoppedUs + chunkLineUs + AFTER_STOP_MS * 1000ull)
             << "host bytes arrived " << (lastByteUs - stoppedUs) / 1000 << " ms after the stop";
     }
 
     void SaveEvidence() {
-        const std::wstring folder = std::wstring(EVIDENCE_FOLDER) + L"\\" + std::to_wstring(GetParam());
+        const std::wstring folder =
+            std::wstring(EVIDENCE_FOLDER) + L"\\" + std::to_wstring(GetParam());
         CreateDirectoryW(folder.c_str(), nullptr);
         if (window.Exists()) {
             TakePicture(FAILURE_PICTURE);
