@@ -11,8 +11,8 @@
 //
 //   VANDREL_SOAK_RUNS=N VANDREL_SOAK_SEED=S   runs the scenarios of seeds S .. S+N-1
 //   VANDREL_SEED=S                            runs that one scenario
-// A failing run leaves out/real-soak/<seed>/: the scenario, the receiver's summary and a
-// picture of the window when it failed.
+// A failing run leaves out/real-soak/<seed>/: the scenario, the receiver's summary and
+// pictures of the window.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -136,12 +136,17 @@ Traffic TrafficOf(const RealScenario& s) {
 }
 
 // The receiver's knobs, drawn as the campaign draws them but with real-time lengths: an
-// erase of a few seconds, few resends, handshakes clear of the limit by a second and more.
+// erase of a few seconds, few resends, handshakes clear of the limit by a second and more;
+// and a loader that chatters while it starts. Chatter does not move an ending: the limits
+// are kept from the start of each wait, chatter or not.
 void DrawReceiver(fake::SeededRandom& random, ReceiverScenario& r) {
     r.handshake = !random.Chance(1, 25);
     if (random.Chance(2, 5)) {
         r.handshakeDelayMs = random.Chance(4, 5) ? random.Between(1, HANDSHAKE_SURELY_IN_TIME_MS)
                                                  : random.Between(HANDSHAKE_SURELY_LATE_MS, 7500);
+    }
+    if (random.Chance(1, 5)) {
+        r.handshakeNoiseEveryMs = random.Between(50, 1500);
     }
     if (random.Chance(3, 10)) {
         r.noiseCount =
@@ -225,6 +230,9 @@ std::wstring ReceiverOptions(const ReceiverScenario& r) {
     }
     if (r.handshakeDelayMs > 0) {
         add(L"--handshake-delay " + to_wstring(r.handshakeDelayMs));
+    }
+    if (r.handshakeNoiseEveryMs > 0) {
+        add(L"--handshake-noise " + to_wstring(r.handshakeNoiseEveryMs));
     }
     if (r.noiseCount > 0) {
         add(L"--noise " + to_wstring(r.noiseCount) + L":" + to_wstring(r.noiseValue));
