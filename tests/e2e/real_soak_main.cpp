@@ -148,12 +148,7 @@ void DrawReceiver(fake::SeededRandom& random, ReceiverScenario& r) {
     if (random.Chance(1, 5)) {
         r.handshakeNoiseEveryMs = random.Between(50, 1500);
     }
-    if (random.Chance(3, 10)) {
-        r.noiseCount =
-            random.Chance(4, 5) ? random.Between(1, 8) : random.Between(9, MAX_NOISE_BYTES);
-        const uint8_t meaningful[] = {'Y', 'N', 'E', 0x00, 0x53};
-        r.noiseValue = random.Chance(1, 3) ? meaningful[random.Below(5)] : random.Byte();
-    }
+    campaign::draw::AnswerNoise(random, r);
     r.silentErase = random.Chance(1, 25);
     if (random.Chance(1, 5)) {
         r.eraseNoiseEveryMs = random.Between(200, 1500);

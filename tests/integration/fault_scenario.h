@@ -398,18 +398,24 @@ inline void Port(fake::SeededRandom& random, fake::PortBehaviour& port) {
     }
 }
 
-inline void Receiver(fake::SeededRandom& random, ReceiverScenario& r) {
-    r.handshake = !random.Chance(1, 25);
-    if (random.Chance(2, 5)) {
-        r.handshakeDelayMs = random.Chance(7, 10) ? random.Between(1, HANDSHAKE_IN_TIME_MS)
-                                                  : random.Between(HANDSHAKE_TOO_LATE_MS, 9000);
-    }
+// Noise before every answer, in three runs of ten: mostly a few bytes, now and then up to the
+// longest run, and in a third of the cases a byte that means something to the host.
+inline void AnswerNoise(fake::SeededRandom& random, ReceiverScenario& r) {
     if (random.Chance(3, 10)) {
         r.noiseCount =
             random.Chance(4, 5) ? random.Between(1, 8) : random.Between(9, MAX_NOISE_BYTES);
         const uint8_t meaningful[] = {'Y', 'N', 'E', 0x00, 0x53};
         r.noiseValue = random.Chance(1, 3) ? meaningful[random.Below(5)] : random.Byte();
     }
+}
+
+inline void Receiver(fake::SeededRandom& random, ReceiverScenario& r) {
+    r.handshake = !random.Chance(1, 25);
+    if (random.Chance(2, 5)) {
+        r.handshakeDelayMs = random.Chance(7, 10) ? random.Between(1, HANDSHAKE_IN_TIME_MS)
+                                                  : random.Between(HANDSHAKE_TOO_LATE_MS, 9000);
+    }
+    AnswerNoise(random, r);
     r.silentErase = random.Chance(1, 25);
     if (random.Chance(1, 5)) {
         r.eraseNoiseEveryMs = random.Between(200, 5000);
