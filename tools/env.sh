@@ -69,6 +69,19 @@ vandrel_hold_desktop() {
     VANDREL_PIDS+=($!)
 }
 
+# Starts socat in the background making a null-modem pty pair whose ends are the links $1
+# and $2, and waits up to 5 s for both to appear; fails if they do not. socat's pid is left
+# in VANDREL_PAIR_PID. (Detached from our output, or CTest would wait for socat to close it.)
+vandrel_start_pty_pair() {
+    socat pty,raw,echo=0,link="$1" pty,raw,echo=0,link="$2" </dev/null >/dev/null 2>&1 &
+    VANDREL_PAIR_PID=$!
+    for _ in $(seq 100); do
+        [[ -e $1 && -e $2 ]] && return 0
+        sleep 0.05
+    done
+    return 1
+}
+
 # Stops the script with one line naming what is missing and the package that brings it.
 vandrel_missing() {
     echo "preflight: $1" >&2
@@ -81,18 +94,11 @@ vandrel_missing() {
 # own first so that this takes seconds even before the whole build). Xvfb is checked as it
 # starts. Call it after vandrel_start_wine.
 vandrel_preflight() {
-    local pair
+    local pair made=0
     pair=$(mktemp -d)
-    socat pty,raw,echo=0,link="$pair/a" pty,raw,echo=0,link="$pair/b" </dev/null >/dev/null 2>&1 &
-    local socat_pid=$!
-    for _ in $(seq 100); do
-        [[ -e $pair/a && -e $pair/b ]] && break
-        sleep 0.05
-    done
-    local made=0
-    [[ -e $pair/a && -e $pair/b ]] && made=1
-    kill "$socat_pid" 2>/dev/null || true
-    wait "$socat_pid" 2>/dev/null || true
+    vandrel_start_pty_pair "$pair/a" "$pair/b" && made=1
+    kill "$VANDREL_PAIR_PID" 2>/dev/null || true
+    wait "$VANDREL_PAIR_PID" 2>/dev/null || true
     rm -rf "$pair"
     ((made)) || vandrel_missing "socat made no pty pair; install the package socat and check /dev/ptmx"
 

@@ -66,13 +66,10 @@ make_world() {
     vandrel_hold_desktop
     printf '%s\n' "${VANDREL_PIDS[@]}" >"$STATE/pids"
 
-    socat pty,raw,echo=0,link="$STATE/updater-end" pty,raw,echo=0,link="$STATE/receiver-end" &
-    echo $! >>"$STATE/pids"
-    for _ in $(seq 100); do
-        [[ -e $STATE/updater-end && -e $STATE/receiver-end ]] && break
-        sleep 0.05
-    done
-    [[ -e $STATE/updater-end && -e $STATE/receiver-end ]] || { echo "socat made no pty pair"; exit 1; }
+    local made=0
+    vandrel_start_pty_pair "$STATE/updater-end" "$STATE/receiver-end" && made=1
+    echo "$VANDREL_PAIR_PID" >>"$STATE/pids"
+    ((made)) || { echo "socat made no pty pair"; exit 1; }
     ln -s "$STATE/updater-end" "$WINEPREFIX/dosdevices/com5"
     ln -s "$STATE/receiver-end" "$WINEPREFIX/dosdevices/com6"
 
