@@ -2,7 +2,7 @@
 // initial value 0xFFFF, no final exclusive-or), table-driven.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "engine/upgrade_context.h"
 

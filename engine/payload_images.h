@@ -6,7 +6,7 @@
 // The build reads the two sizes below and refuses payload files of any other size.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 constexpr uint32_t LOADER_IMAGE_SIZE = 1284;
 constexpr uint32_t ROM_IMAGE_SIZE = 293736;

@@ -3,7 +3,7 @@
 // the end marker.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "engine/upgrade_context.h"
 

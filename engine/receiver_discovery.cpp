@@ -1,7 +1,5 @@
 #include "engine/receiver_discovery.h"
 
-#include <iterator>
-
 #include "platform/os.h"
 #include "platform/wide_format.h"
 
@@ -16,8 +14,13 @@ const wchar_t NAME_VALUE[] = L"Name";
 // A value matches when it begins with the whole literal; case counts.
 const wchar_t SLEEVE_DRIVER_KEY[] = L"Drivers\\OptPack\\0100";
 const wchar_t COMPACTFLASH_PNP_PREFIX[] = L"TAVRIN";
-constexpr size_t SLEEVE_DRIVER_KEY_CHARS = std::size(SLEEVE_DRIVER_KEY) - 1;
-constexpr size_t COMPACTFLASH_PNP_PREFIX_CHARS = std::size(COMPACTFLASH_PNP_PREFIX) - 1;
+// Characters of a literal, without its terminator.
+template <size_t N>
+constexpr size_t LiteralChars(const wchar_t (&)[N]) {
+    return N - 1;
+}
+constexpr size_t SLEEVE_DRIVER_KEY_CHARS = LiteralChars(SLEEVE_DRIVER_KEY);
+constexpr size_t COMPACTFLASH_PNP_PREFIX_CHARS = LiteralChars(COMPACTFLASH_PNP_PREFIX);
 
 constexpr DWORD INSTANCE_NAME_CHARS = 256;  // enumeration capacity, with the terminator
 constexpr size_t PATH_CHARS = 256;          // with the terminator
@@ -25,7 +28,7 @@ constexpr DWORD VALUE_LIMIT_BYTES = 256;    // "Key" and "PnpId"
 
 // An instance's path is "Drivers\Active", a backslash and its name. Names too long for the
 // path buffer are skipped: cutting the path short could name another instance's key.
-constexpr DWORD LONGEST_INSTANCE_NAME = PATH_CHARS - 1 - (std::size(ACTIVE_DRIVERS_PATH) - 1) - 1;
+constexpr DWORD LONGEST_INSTANCE_NAME = PATH_CHARS - 1 - LiteralChars(ACTIVE_DRIVERS_PATH) - 1;
 
 // True when the value exists, fits VALUE_LIMIT_BYTES and begins with the prefix. Registry data
 // need not be terminated, nor a whole number of characters: the text ends where the
@@ -43,6 +46,16 @@ bool ValueBeginsWith(HKEY instance, const wchar_t* valueName, const wchar_t* pre
     return wcsncmp(value, prefix, prefixChars) == 0;
 }
 
+// wmemchr's question, asked here: the handheld's C library declares wmemchr but has none.
+bool ContainsTerminator(const wchar_t* text, size_t chars) {
+    for (size_t i = 0; i < chars; ++i) {
+        if (text[i] == L'\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Reads "Name" into nameBuffer. The name must end inside the buffer: data without a zero
 // is terminated right after its last whole character if there is room for the zero, and
 // fails the read if it fills the buffer, rather than being cut to another port's name.
@@ -54,7 +67,7 @@ bool ReadName(HKEY instance, wchar_t* nameBuffer, DWORD nameBufferBytes) {
         return false;
     }
     const size_t chars = bytes / sizeof(wchar_t);
-    if (wmemchr(nameBuffer, L'\0', chars) != nullptr) {
+    if (ContainsTerminator(nameBuffer, chars)) {
         return true;
     }
     if (chars == nameBufferBytes / sizeof(wchar_t)) {

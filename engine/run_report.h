@@ -7,7 +7,7 @@
 // Every call may be made from the worker thread while the window's thread runs.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "engine/upgrade_context.h"
 

@@ -1,6 +1,6 @@
 #include "engine/serial_link.h"
 
-#include <cstring>
+#include <string.h>
 
 #include "engine/receiver_discovery.h"
 #include "engine/run_report.h"

@@ -6,7 +6,7 @@
 // run is cancelled, WriteAll and ReadByte do nothing more at the port.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 #include "engine/upgrade_context.h"
 

@@ -1,7 +1,6 @@
 #include "engine/upgrade_context.h"
 
-#include <atomic>
-#include <cstdarg>
+#include <stdarg.h>
 
 #include "platform/os.h"
 #include "platform/wide_format.h"
@@ -23,19 +22,10 @@ ErrorHandler* g_innermostHandler = nullptr;
 
 // The thread inside a handler's scope, 0 when there is none. The fault landing reads it
 // on whichever thread faults; g_innermostHandler and g_landing only that thread uses.
-std::atomic<DWORD> g_threadInScope{0};
+volatile LONG g_threadInScope = 0;
 // A fault is on its way to the innermost handler: one more on the way there means the
 // handler's own record is damaged, and landing again would fault for ever.
 bool g_landing = false;
-
-constexpr DWORD SEVERITY_SHIFT = 30;
-constexpr DWORD SEVERITY_WARNING = 2;          // error is 3; success 0 and notice 1
-constexpr DWORD MICROSOFT_CXX_THROW = 0xE06D7363;  // "\xE0msc"
-
-// What a call leaves below the caller's frame: the return address, and the 32 bytes of
-// home space that the callee may spill its register arguments to.
-constexpr DWORD64 CALL_FRAME_BYTES = 8 + 32;
-constexpr DWORD64 STACK_ALIGNMENT = 16;
 
 [[noreturn]] void LeaveForInnermostHandler() {
     __builtin_longjmp(g_innermostHandler->jumpBuffer, 1);
@@ -43,10 +33,20 @@ constexpr DWORD64 STACK_ALIGNMENT = 16;
 
 void LeaveScope(const ErrorHandler& handler) {
     if (handler.outer == nullptr) {
-        g_threadInScope = 0;
+        InterlockedExchange(&g_threadInScope, 0);
     }
     g_innermostHandler = handler.outer;
 }
+
+#ifndef UNDER_CE
+constexpr DWORD SEVERITY_SHIFT = 30;
+constexpr DWORD SEVERITY_WARNING = 2;              // error is 3; success 0 and notice 1
+constexpr DWORD MICROSOFT_CXX_THROW = 0xE06D7363;  // "\xE0msc"
+
+// What a call leaves below the caller's frame: the return address, and the 32 bytes of
+// home space that the callee may spill its register arguments to.
+constexpr DWORD64 CALL_FRAME_BYTES = 8 + 32;
+constexpr DWORD64 STACK_ALIGNMENT = 16;
 
 bool IsFault(DWORD code) {
     switch (code) {
@@ -66,8 +66,9 @@ bool IsFault(DWORD code) {
 // if the faulting code had called it: just below the faulting stack (the exception's own
 // records there are done with once execution resumes), aligned as a call leaves it.
 LONG CALLBACK LandFault(EXCEPTION_POINTERS* fault) {
-    if (g_threadInScope != GetCurrentThreadId() || g_innermostHandler == nullptr ||
-        g_landing || !IsFault(fault->ExceptionRecord->ExceptionCode)) {
+    if (static_cast<DWORD>(g_threadInScope) != GetCurrentThreadId() ||
+        g_innermostHandler == nullptr || g_landing ||
+        !IsFault(fault->ExceptionRecord->ExceptionCode)) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     g_landing = true;
@@ -76,6 +77,8 @@ LONG CALLBACK LandFault(EXCEPTION_POINTERS* fault) {
     context.Rip = reinterpret_cast<DWORD64>(LeaveForInnermostHandler);
     return EXCEPTION_CONTINUE_EXECUTION;
 }
+
+#endif
 
 }  // namespace
 
@@ -106,18 +109,26 @@ bool RunCatchingUpgradeErrors(UpgradeContext& context, void (*step)(UpgradeConte
         return false;
     }
     g_innermostHandler = &handler;
-    g_threadInScope = GetCurrentThreadId();
+    InterlockedExchange(&g_threadInScope, static_cast<LONG>(GetCurrentThreadId()));
     step(context);
     LeaveScope(handler);
     return true;
 }
 
+#ifdef UNDER_CE
+// The handheld has no vectored handlers, so there a fault inside a run ends the program, as
+// it did before the landing. A handheld compiler with structured exception handling would
+// put __try/__except around the run instead (UpgradeThread's call of RunUpdateSteps), its filter
+// taking the faults that LandFault takes; GCC has no __try.
+void InstallFaultLanding() {}
+#else
 void InstallFaultLanding() {
     static PVOID installed = nullptr;
     if (installed == nullptr) {
         installed = AddVectoredExceptionHandler(TRUE, LandFault);
     }
 }
+#endif
 
 bool IsCancelled() {
     return WaitForSingleObject(g_hCancelEvent, 0) == WAIT_OBJECT_0;

@@ -18,7 +18,7 @@
 
 #include <windows.h>
 
-#include <cstdint>
+#include <stdint.h>
 
 constexpr int ERROR_TEXT_CHARS = 256;  // including the terminator
 constexpr int PORT_NAME_CHARS = 32;    // including the terminator
@@ -55,6 +55,7 @@ bool RunCatchingUpgradeErrors(UpgradeContext& context, void (*step)(UpgradeConte
 // (there is no stack left to land on) and a C++ throw of Microsoft's, each meant for a
 // handler of its own. Only the thread inside RunCatchingUpgradeErrors is watched; a fault
 // on any other thread, or outside every handler, goes on to whatever handles it otherwise.
+// The handheld has no vectored handlers: there it does nothing, and a fault ends the program.
 void InstallFaultLanding();
 
 // True exactly when the cancel event is signalled. Never blocks, changes nothing.

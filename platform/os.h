@@ -11,6 +11,8 @@
 #pragma once
 
 #include <windows.h>
+// The control-code macros: the desktop's windows.h brings them too, the handheld's does not.
+#include <winioctl.h>
 
 // The sleeve driver's private control code that switches the receiver link to
 // 115,200 bit/s: CTL_CODE(FILE_DEVICE_SERIAL_PORT, 24, METHOD_BUFFERED, FILE_ANY_ACCESS).

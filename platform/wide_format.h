@@ -9,7 +9,7 @@
 // not fit terminate the buffer's last character themselves.
 #pragma once
 
-#include <cwchar>
+#include <wchar.h>
 
 #ifdef UNDER_CE
 #define swprintf _snwprintf

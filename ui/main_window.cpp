@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include <cwchar>
+#include <wchar.h>
 
 #include "engine/upgrade_context.h"
 #include "ui/point_font.h"
@@ -149,7 +149,7 @@ void EndProgramState() {
     DeleteCriticalSection(&g_statusLock);
 }
 
-int WINAPI VANDREL_ENTRY_POINT(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
     InitProgramState();
 
     if (!CreateMainWindow(instance, showCommand)) {

@@ -58,11 +58,7 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand);
 // Sets g_lineHeight from the main window's default font.
 void MeasureLineHeight();
 
-// The entry point; the handheld's kernel calls it WinMain, the desktop's wWinMain.
-#ifdef UNDER_CE
-#define VANDREL_ENTRY_POINT WinMain
-#else
-#define VANDREL_ENTRY_POINT wWinMain
-#endif
-int WINAPI VANDREL_ENTRY_POINT(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine,
-                               int showCommand);
+// The entry point: the desktop's C runtime calls it, the handheld's start-up code
+// (platform/wince/startup.cpp) likewise.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine,
+                    int showCommand);

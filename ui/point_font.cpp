@@ -1,7 +1,7 @@
 #include "ui/point_font.h"
 
-#include <cmath>
-#include <cwchar>
+#include <math.h>
+#include <wchar.h>
 
 namespace {
 
@@ -27,7 +27,7 @@ LOGFONTW DescribePointFont(const wchar_t* faceName, int32_t h10, uint32_t attrib
     // platform's defaults, and the face name is always terminated.
     LOGFONTW font = {};
     // Worked in double so that the magnitude of the most negative height still fits.
-    font.lfHeight = -static_cast<LONG>(std::fabs(static_cast<double>(h10)) / 10.0 + 0.5);
+    font.lfHeight = -static_cast<LONG>(fabs(static_cast<double>(h10)) / 10.0 + 0.5);
     font.lfWeight = (attributes & POINT_FONT_BOLD) ? FW_BOLD : 0;
     font.lfItalic = (attributes & POINT_FONT_ITALIC) ? 1 : 0;
     font.lfUnderline = (attributes & POINT_FONT_UNDERLINE) ? 1 : 0;
@@ -41,9 +41,8 @@ LONG ScaledFontWidth(LONG averageCharWidth, int32_t w10, int32_t h10) {
     if (h10 == 0) {
         return 0;
     }
-    return static_cast<LONG>(averageCharWidth * std::fabs(static_cast<double>(w10)) /
-                                 std::fabs(static_cast<double>(h10)) +
-                             0.5);
+    return static_cast<LONG>(
+        averageCharWidth * fabs(static_cast<double>(w10)) / fabs(static_cast<double>(h10)) + 0.5);
 }
 
 HFONT CreatePointFont(HDC dc, const wchar_t* faceName, int32_t height, int32_t width,

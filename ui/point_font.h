@@ -14,7 +14,7 @@
 
 #include <windows.h>
 
-#include <cstdint>
+#include <stdint.h>
 
 // Attribute bits; other bits are ignored.
 constexpr uint32_t POINT_FONT_BOLD = 1;

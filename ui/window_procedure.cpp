@@ -24,23 +24,6 @@ const wchar_t EVENT_CREATION_FAILED[] = L"Event creation failed";
 const wchar_t THREAD_CREATION_FAILED[] = L"Processing thread creation failed";
 const wchar_t CANCEL_TEXT[] = L"Cancel";
 
-// The handheld's kernel has one call that both sets and resets an event.
-#ifdef UNDER_CE
-void SignalCancel() {
-    EventModify(g_hCancelEvent, EVENT_SET);
-}
-void ClearCancel() {
-    EventModify(g_hCancelEvent, EVENT_RESET);
-}
-#else
-void SignalCancel() {
-    SetEvent(g_hCancelEvent);
-}
-void ClearCancel() {
-    ResetEvent(g_hCancelEvent);
-}
-#endif
-
 void ShowError(const wchar_t* text) {
     MessageBoxW(nullptr, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
 }
@@ -84,7 +67,7 @@ void PressStart() {
         return;
     }
     ResetProgress();
-    ClearCancel();
+    ResetEvent(g_hCancelEvent);
     ReleaseWorkerThread();  // the previous run has ended
     g_hWorkerThread = os::CreateThread(nullptr, 0, UpgradeThread, nullptr, 0, nullptr);
     if (g_hWorkerThread == nullptr) {
@@ -101,7 +84,7 @@ void PressStart() {
 // During a run, Close only cancels it; the window stays until the worker reports the end.
 void PressClose(HWND window) {
     if (IsRunInProgress()) {
-        SignalCancel();
+        SetEvent(g_hCancelEvent);
     } else {
         DestroyWindow(window);
     }
@@ -142,7 +125,7 @@ void OnFinished() {
 }
 
 void OnDestroy() {
-    SignalCancel();
+    SetEvent(g_hCancelEvent);
     WaitForWorkerServingSends();
     ReleaseWorkerThread();
     PostQuitMessage(0);

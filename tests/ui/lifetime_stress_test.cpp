@@ -247,7 +247,7 @@ bool Idle(const Window& window) {
 // program's remains that only its process's end would close.
 int RunProgram() {
     const int exitCode =
-        VANDREL_ENTRY_POINT(GetModuleHandleW(nullptr), nullptr, GetCommandLineW(), SW_SHOWNORMAL);
+        wWinMain(GetModuleHandleW(nullptr), nullptr, GetCommandLineW(), SW_SHOWNORMAL);
     if (g_hCancelEvent != nullptr) {
         CloseHandle(g_hCancelEvent);
         g_hCancelEvent = nullptr;
