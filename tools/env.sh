@@ -13,6 +13,7 @@ VANDREL_PIDS=()
 # command-that-must-exist:debian-package
 VANDREL_NEEDS=(
     x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix
+    i686-w64-mingw32-g++-posix:g++-mingw-w64-i686-posix
     cmake:cmake
     ninja:ninja-build
     /usr/src/googletest/CMakeLists.txt:googletest
@@ -57,9 +58,27 @@ vandrel_configure() {
     fi
 }
 
+# Builds the given targets, or everything.
 vandrel_build() {
     vandrel_configure
-    cmake --build "$BUILD_DIR"
+    cmake --build "$BUILD_DIR" ${1:+--target "$@"}
+}
+
+# The handheld's headers and export lists, which its build (cmake/wince-x86.cmake) needs.
+export VANDREL_CE_SDK=${VANDREL_CE_SDK:-$(dirname "$VANDREL_ROOT")/shared/ce-sdk}
+
+# Builds the handheld's program in $BUILD_DIR/handheld. Without the handheld's SDK it says so
+# in one line and builds nothing, except under CI, where the handheld's program must be built.
+vandrel_build_handheld() {
+    if [[ ! -f $VANDREL_CE_SDK/w32api/libce/coredll.def ]]; then
+        echo "The handheld's program is not built: no Windows CE SDK at $VANDREL_CE_SDK (set VANDREL_CE_SDK to one)"
+        [[ -z ${CI:-} ]] || exit 1
+        return 0
+    fi
+    if [[ ! -f $BUILD_DIR/handheld/build.ninja ]]; then
+        cmake --preset handheld -B "$BUILD_DIR/handheld" >/dev/null
+    fi
+    cmake --build "$BUILD_DIR/handheld"
 }
 
 # Keeps Wine's desktop open until vandrel_cleanup (tools/hold_desktop.cpp says why). Call it

@@ -1,53 +1,65 @@
 #!/usr/bin/env python3
-"""Every function the program takes from outside its own code is on the handheld's list.
+"""The handheld's program is what it claims to be, and calls only what the handheld's list says.
 
-Usage: handheld_api_test.py NM LIST SOURCE_ROOT OBJECT... (an argument may be a ;-list)
+Usage: handheld_api_test.py OBJDUMP LIST SOURCE_ROOT PROGRAM
 
-Reads the symbols of the program's object files (and archives of them) with NM, takes those
-that the files use and none of them defines, and compares them with LIST (the file's header
-gives its rules). Fails naming every such function that LIST lacks, and every line of LIST
-that the program no longer calls. Functions listed as built inline leave no symbol; they are
-looked for as calls in the program's sources under SOURCE_ROOT instead.
+Fails unless PROGRAM, the handheld build's vandrel.exe, is an i386 executable for the Windows
+CE GUI subsystem, version 3.00, importing from COREDLL.dll and COMMCTRL.dll only; and unless
+its imports and LIST (platform/handheld_api.txt, whose header gives its rules) agree both ways.
+Exits 77, which CTest counts as skipped, when the handheld's program was not built: tools/env.sh
+says why, and fails where it must be.
 """
 import pathlib
 import re
+import struct
 import subprocess
 import sys
 
-IMPORT_PREFIX = "__imp_"
-SOURCE_DIRS = ("engine", "ui", "platform/win32")
+SKIPPED = 77
+MACHINE_I386 = 0x14C
+SUBSYSTEM_WINDOWS_CE_GUI = 9
+SOURCE_DIRS = ("engine", "ui", "platform")
 
 
 def read_list(path):
-    """Section name -> the names listed under it."""
+    """Section name -> {name: the line's fields}."""
     sections, section = {}, None
     for line in pathlib.Path(path).read_text().splitlines():
         line = line.strip()
         if not line or line.startswith("#"):
             continue
         if line.startswith("["):
-            section = line.strip("[]")
-            sections[section] = set()
+            section = sections.setdefault(line.strip("[]"), {})
         else:
-            sections[section].add(line.split("|", 1)[0].strip())
+            fields = [field.strip() for field in line.split("|")]
+            section[fields[0]] = fields
     return sections
 
 
-def outside_symbols(nm, objects):
-    """Symbol -> the object files that use it, for the symbols that no object defines."""
-    used, defined = {}, set()
-    for obj in objects:
-        listing = subprocess.run([nm, "-P", obj], check=True, capture_output=True, text=True)
-        for line in listing.stdout.splitlines():
-            fields = line.split()
-            if len(fields) < 2 or line.endswith(":"):
-                continue  # an archive member's heading
-            name, kind = fields[0], fields[1]
-            if kind == "U":
-                used.setdefault(name, set()).add(pathlib.Path(obj).name)
-            else:
-                defined.add(name)
-    return {name: files for name, files in used.items() if name not in defined}
+def headers(program):
+    """(machine, subsystem, subsystem version) from the PE headers."""
+    image = pathlib.Path(program).read_bytes()
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    machine = struct.unpack_from("<H", image, pe + 4)[0]
+    optional = pe + 24
+    major, minor = struct.unpack_from("<HH", image, optional + 48)
+    subsystem = struct.unpack_from("<H", image, optional + 68)[0]
+    return machine, subsystem, (major, minor)
+
+
+def imports(objdump, program):
+    """DLL name -> the names imported from it."""
+    listing = subprocess.run([objdump, "-p", program], check=True, capture_output=True,
+                             text=True).stdout
+    found, dll = {}, None
+    for line in listing.splitlines():
+        named = re.match(r"\s*DLL Name: (\S+)", line)
+        entry = re.match(r"\s*[0-9a-f]+\s+\d+\s+(\w+)$", line)
+        if named:
+            dll = found.setdefault(named.group(1), set())
+        elif entry and dll is not None:
+            dll.add(entry.group(1))
+    return found
 
 
 def called_in_sources(root, name):
@@ -56,30 +68,47 @@ def called_in_sources(root, name):
                for folder in SOURCE_DIRS for path in (pathlib.Path(root) / folder).rglob("*.[ch]*"))
 
 
-def main(nm, list_path, source_root, *objects):
+def main(objdump, list_path, source_root, program):
+    if not pathlib.Path(program).exists():
+        print("the handheld's program was not built: %s" % program)
+        return SKIPPED
     listed = read_list(list_path)
-    expected = {IMPORT_PREFIX + name: ("system", name) for name in listed.get("system", ())}
-    for section in ("C library", "compiler"):
-        expected.update({name: (section, name) for name in listed.get(section, ())})
-
     failures = []
-    found = outside_symbols(nm, [obj for arg in objects for obj in arg.split(";") if obj])
-    for symbol, files in sorted(found.items()):
-        if symbol not in expected:
-            name = symbol[len(IMPORT_PREFIX):] if symbol.startswith(IMPORT_PREFIX) else symbol
-            failures.append("not on the handheld's list: %s (%s, in %s)"
-                            % (name, symbol, ", ".join(sorted(files))))
-    for symbol, (section, name) in sorted(expected.items()):
-        if symbol not in found:
-            failures.append("listed under [%s] but no longer called: %s" % (section, name))
-    for name in sorted(listed.get("inline", ())):
+
+    machine, subsystem, version = headers(program)
+    if machine != MACHINE_I386:
+        failures.append("machine 0x%X, not i386 (0x%X)" % (machine, MACHINE_I386))
+    if subsystem != SUBSYSTEM_WINDOWS_CE_GUI:
+        failures.append("subsystem %d, not Windows CE GUI (%d)" % (subsystem, SUBSYSTEM_WINDOWS_CE_GUI))
+    if version != (3, 0):
+        failures.append("subsystem version %d.%02d, not 3.00" % version)
+
+    found = imports(objdump, program)
+    expected = {dll: set(listed.get(dll, {})) for dll in ("COREDLL.dll", "COMMCTRL.dll")}
+    for name, fields in listed.get("inline", {}).items():
+        if fields[3] != "-":
+            expected["COREDLL.dll"].add(fields[3])
         if not called_in_sources(source_root, name):
             failures.append("listed under [inline] but no longer called: %s" % name)
+    for dll in sorted(set(found) - set(expected)):
+        failures.append("imports from %s, which the handheld's program must not" % dll)
+    for dll, names in sorted(expected.items()):
+        imported = found.get(dll, set())
+        for name in sorted(imported - names):
+            failures.append("not on the handheld's list: %s (imported from %s)" % (name, dll))
+        for name in sorted(names - imported):
+            failures.append("listed for %s but not imported: %s" % (dll, name))
+    for name in sorted(listed.get("desktop", {})):
+        if any(name in names for names in found.values()):
+            failures.append("listed under [desktop] but imported by the handheld's program: %s" % name)
+        if not called_in_sources(source_root, name):
+            failures.append("listed under [desktop] but no longer called: %s" % name)
 
     for failure in failures:
         print(failure)
-    print("%d functions from outside the program, %d built inline; %d problems"
-          % (len(found), len(listed.get("inline", ())), len(failures)))
+    print("machine 0x%X, subsystem %d version %d.%02d; %d imports from %s; %d problems"
+          % (machine, subsystem, version[0], version[1], sum(map(len, found.values())),
+             ", ".join(sorted(found)), len(failures)))
     return 1 if failures else 0
 
 
