@@ -2,6 +2,11 @@
 // end-to-end tests and the demo. It runs one update, then prints what the receiver saw
 // and whether the ROM it was sent equals the image it was given. Exit code 0 after a run
 // (whatever its verdict), 1 when a file or the port cannot be opened, 2 on bad usage.
+//
+// With --restart-file the receiver stays powered as a real one does: a run that stopped
+// halfway leaves it in its loader, whatever the host sends next, until the file appears
+// (its sleeve powered off and on); it then reports what it saw since it last started and
+// starts afresh from its boot code.
 #include <windows.h>
 
 #include <cinttypes>
@@ -16,8 +21,9 @@
 namespace {
 
 constexpr DWORD DEFAULT_TIMEOUT_MS = 60000;
-constexpr DWORD IDLE_SLEEP_MS = 1;  // a pause while neither side has anything to move
-constexpr DWORD IO_BYTES = 4096;    // most bytes moved per turn in each direction
+constexpr DWORD IDLE_SLEEP_MS = 1;      // a pause while neither side has anything to move
+constexpr DWORD RESTART_LOOK_MS = 100;  // how often the restart file is looked for
+constexpr DWORD IO_BYTES = 4096;        // most bytes moved per turn in each direction
 
 const char USAGE[] =
     "usage: receiver-sim COMn: [options]\n"
@@ -36,13 +42,17 @@ const char USAGE[] =
     "  --stop-after CHUNKS    hang once CHUNKS chunks are accepted\n"
     "  --pace                 move bytes no faster than the line would\n"
     "  --summary FILE         also write the summary to FILE\n"
-    "  --timeout-ms MS        give up after the host is silent MS (default 60000)\n";
+    "  --timeout-ms MS        give up after the host is silent MS (default 60000)\n"
+    "  --restart-file FILE    stay in the loader after a stopped run until FILE appears,\n"
+    "                         then start afresh (the host's silence ends only a receiver\n"
+    "                         that has been sent nothing since it started)\n";
 
 struct Options {
     const char* port = nullptr;
     const char* loaderPath = "res/loader.bin";
     const char* romPath = "res/rom-2.3.7.bin";
     const char* summaryPath = nullptr;
+    const char* restartPath = nullptr;
     uint32_t timeoutMs = DEFAULT_TIMEOUT_MS;
     ReceiverScenario scenario;
 };
@@ -115,6 +125,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->romPath = value;
         } else if (strcmp(option, "--summary") == 0) {
             options->summaryPath = value;
+        } else if (strcmp(option, "--restart-file") == 0) {
+            options->restartPath = value;
         } else if (strcmp(option, "--handshake-delay") == 0) {
             ok = ParseNumbers(value, &s.handshakeDelayMs, nullptr);
         } else if (strcmp(option, "--handshake-noise") == 0) {
@@ -211,19 +223,36 @@ uint64_t CounterMs() {
     return static_cast<uint64_t>(count.QuadPart / (frequency.QuadPart / 1000));
 }
 
-// Moves bytes between the port and the model until the end marker has been answered or
-// the host has been silent for the time-out. On a pty the host's line speed cannot be
-// seen, so the host is taken to talk at whatever speed the receiver is at. The model's
-// time line starts (within a millisecond) at the counter time it returns, in ms.
-uint64_t Serve(HANDLE port, ReceiverModel& model, const Options& options) {
-    const uint64_t startedMs = CounterMs();
+// True, once, when the restart file has appeared; it is removed.
+bool TakeRestart(const Options& options) {
+    return options.restartPath != nullptr &&
+           GetFileAttributesA(options.restartPath) != INVALID_FILE_ATTRIBUTES &&
+           DeleteFileA(options.restartPath);
+}
+
+enum class SessionEnd { FINISHED, SILENCE, RESTART };
+
+// Moves bytes between the port and the model until the end marker has been answered, the
+// host has been silent for the time-out (with a restart file: only while nothing has been
+// sent to the receiver) or the receiver is restarted. On a pty the host's line speed
+// cannot be seen, so the host is taken to talk at whatever speed the receiver is at. The
+// model's time line starts (within a millisecond) at *startedMs, in counter ms.
+SessionEnd Serve(HANDLE port, ReceiverModel& model, const Options& options, uint64_t* startedMs) {
+    *startedMs = CounterMs();
     DWORD lastHeard = 0;
+    DWORD lastRestartLook = 0;
     DWORD lastCredit = 0;
     uint64_t creditMilliBytes = 0;  // paced: what the line could have carried by now
     uint8_t input[IO_BYTES];
     uint8_t output[IO_BYTES];
     while (!model.Finished()) {
-        const DWORD now = static_cast<DWORD>(CounterMs() - startedMs);
+        const DWORD now = static_cast<DWORD>(CounterMs() - *startedMs);
+        if (now - lastRestartLook >= RESTART_LOOK_MS) {
+            lastRestartLook = now;
+            if (TakeRestart(options)) {
+                return SessionEnd::RESTART;
+            }
+        }
         DWORD wanted = 0;
         DWORD errors;
         COMSTAT status;
@@ -260,14 +289,16 @@ uint64_t Serve(HANDLE port, ReceiverModel& model, const Options& options) {
                 break;
             }
         }
-        if (now - lastHeard > options.timeoutMs) {
-            break;
+        const bool staysInLoader =
+            options.restartPath != nullptr && model.Summary().bytesReceived > 0;
+        if (now - lastHeard > options.timeoutMs && !staysInLoader) {
+            return SessionEnd::SILENCE;
         }
         if (got == 0 && ready == 0) {
             Sleep(IDLE_SLEEP_MS);
         }
     }
-    return startedMs;
+    return SessionEnd::FINISHED;
 }
 
 void PrintSummary(FILE* out, const ReceiverModel& model, uint32_t romSize, uint64_t lineStartMs) {
@@ -313,21 +344,38 @@ int main(int argc, char** argv) {
         return 1;
     }
     const uint32_t romSize = static_cast<uint32_t>(rom.size());
-    auto model = std::make_unique<ReceiverModel>(
-        options.scenario, loader.data(), static_cast<uint32_t>(loader.size()), rom.data(), romSize);
-    const uint64_t lineStartMs = Serve(port, *model, options);
-    CloseHandle(port);
-
-    PrintSummary(stdout, *model, romSize, lineStartMs);
-    fflush(stdout);
-    if (options.summaryPath != nullptr) {
-        FILE* file = fopen(options.summaryPath, "w");
-        if (file == nullptr) {
-            fprintf(stderr, "receiver-sim: cannot write %s\n", options.summaryPath);
-            return 1;
+    // Each start of the receiver is a session with a summary of its own; a session in which
+    // the host sent nothing is not worth one, once another has been given.
+    bool reported = false;
+    for (;;) {
+        auto model = std::make_unique<ReceiverModel>(options.scenario, loader.data(),
+                                                     static_cast<uint32_t>(loader.size()),
+                                                     rom.data(), romSize);
+        uint64_t lineStartMs;
+        const SessionEnd end = Serve(port, *model, options, &lineStartMs);
+        if (!reported || model->Summary().bytesReceived > 0) {
+            reported = true;
+            PrintSummary(stdout, *model, romSize, lineStartMs);
+            fflush(stdout);
+            if (options.summaryPath != nullptr) {
+                FILE* file = fopen(options.summaryPath, "w");
+                if (file == nullptr) {
+                    fprintf(stderr, "receiver-sim: cannot write %s\n", options.summaryPath);
+                    CloseHandle(port);
+                    return 1;
+                }
+                PrintSummary(file, *model, romSize, lineStartMs);
+                fclose(file);
+            }
         }
-        PrintSummary(file, *model, romSize, lineStartMs);
-        fclose(file);
+        if (end != SessionEnd::RESTART) {
+            break;
+        }
+        // Off and on: what the line held is lost, and the boot code starts afresh.
+        PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        printf("receiver restarted\n");
+        fflush(stdout);
     }
+    CloseHandle(port);
     return 0;
 }

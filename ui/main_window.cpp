@@ -15,6 +15,7 @@ HWND g_hCloseButton;
 HWND g_hProgress;
 int g_lineHeight;
 int g_boldLineHeight;
+int g_textLineHeight;
 int g_clientWidth;
 int g_clientHeight;
 HFONT g_normalFont;
@@ -46,6 +47,35 @@ constexpr int PROGRESS_MAXIMUM = 100;
 constexpr int BUTTON_WIDTH = 100;
 constexpr int PROGRESS_HEIGHT = 20;
 constexpr int PROGRESS_GAP = 5;  // between five lines of text and the bar
+
+struct WindowNames {
+    wchar_t className[NAME_CHARS];
+    wchar_t title[NAME_CHARS];
+};
+
+// The class and title that the main window is registered and created under, and by which a
+// second copy of the program finds the first one's window.
+void LoadWindowNames(HINSTANCE instance, WindowNames& names) {
+    if (LoadStringW(instance, CLASS_NAME_STRING_ID, names.className, NAME_CHARS) == 0) {
+        wcscpy(names.className, FALLBACK_CLASS_NAME);
+    }
+    names.title[0] = L'\0';
+    LoadStringW(instance, TITLE_STRING_ID, names.title, NAME_CHARS);
+}
+
+// Every copy of the program shares the one named cancel event, so a second copy's Start or
+// end would stop the first copy's run halfway. A second start therefore only brings the
+// first copy's window to the front; true when there was one.
+bool BringFirstCopyForward(HINSTANCE instance) {
+    WindowNames names;
+    LoadWindowNames(instance, names);
+    HWND firstCopy = FindWindowW(names.className, names.title);
+    if (firstCopy == nullptr) {
+        return false;
+    }
+    SetForegroundWindow(firstCopy);
+    return true;
+}
 
 int LineHeightOf(HDC dc) {
     TEXTMETRICW metrics = {};
@@ -99,18 +129,14 @@ void MeasureLineHeight() {
 }
 
 bool CreateMainWindow(HINSTANCE instance, int showCommand) {
-    wchar_t className[NAME_CHARS] = L"";
-    if (LoadStringW(instance, CLASS_NAME_STRING_ID, className, NAME_CHARS) == 0) {
-        wcscpy(className, FALLBACK_CLASS_NAME);
-    }
-    RegisterMainWindowClass(instance, className);
-    wchar_t title[NAME_CHARS] = L"";
-    LoadStringW(instance, TITLE_STRING_ID, title, NAME_CHARS);
+    WindowNames names;
+    LoadWindowNames(instance, names);
+    RegisterMainWindowClass(instance, names.className);
 
     // WS_VISIBLE alone: no caption, border or system menu; the handheld gives the window
     // the whole screen.
     HWND window =
-        CreateWindowExW(0, className, title, WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
+        CreateWindowExW(0, names.className, names.title, WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) {
         return false;
@@ -125,6 +151,8 @@ bool CreateMainWindow(HINSTANCE instance, int showCommand) {
     g_clientHeight = client.bottom;
     g_boldFont = CreatePointFont(dc, BOLD_FACE, FONT_HEIGHT, 0, 0, true);
     g_normalFont = CreatePointFont(dc, NORMAL_FACE, FONT_HEIGHT, 0, 0, true);
+    SelectObject(dc, g_normalFont);
+    g_textLineHeight = LineHeightOf(dc);
     SelectObject(dc, g_boldFont);
     g_boldLineHeight = LineHeightOf(dc);
     // A window's common device context is reset on release, so the font need not be
@@ -150,6 +178,10 @@ void EndProgramState() {
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int showCommand) {
+    // Before any window is made or the cancel event touched.
+    if (BringFirstCopyForward(instance)) {
+        return 0;
+    }
     InitProgramState();
 
     if (!CreateMainWindow(instance, showCommand)) {

@@ -4,7 +4,9 @@
 //
 // The program takes no command line and reads no files: the entry point uses only the
 // instance and the show command. It returns 0 in every case, also when the window
-// cannot be created (then at once, showing nothing).
+// cannot be created (then at once, showing nothing). One copy runs at a time: a second
+// start finds the first copy's window by its class and title, brings it to the front and
+// ends at once, before it makes a window or touches the cancel event.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +17,7 @@ extern HWND g_hCloseButton;
 extern HWND g_hProgress;      // range 0 to 100
 extern int g_lineHeight;      // L: height plus external leading of the default font
 extern int g_boldLineHeight;  // B: the same for g_boldFont
+extern int g_textLineHeight;  // the same for g_normalFont, the face of the status line
 extern int g_clientWidth;     // W
 extern int g_clientHeight;    // H
 extern HFONT g_normalFont;

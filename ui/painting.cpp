@@ -4,6 +4,7 @@
 
 #include "engine/payload_images.h"
 #include "platform/wide_format.h"
+#include "ui/fitted_line.h"
 #include "ui/main_window.h"
 #include "ui/status_lines.h"
 
@@ -45,9 +46,11 @@ void PaintMainWindow() {
     HDC dc = BeginPaint(g_hMainWnd, &paint);
     SelectObject(dc, g_normalFont);
 
+    // The two shared lines may take all the width right of the margin.
+    const int lineWidth = g_clientWidth - L;
     EnterCriticalSection(&g_statusLock);
-    DrawTextAt(dc, L, STATUS_ROW * L, g_statusText);
-    DrawTextAt(dc, L, TIME_ROW * B, g_timeText);
+    DrawFittedLine(dc, L, STATUS_ROW * L, lineWidth, L, g_statusText);
+    DrawFittedLine(dc, L, TIME_ROW * B, lineWidth, L, g_timeText);
     LeaveCriticalSection(&g_statusLock);
 
     SelectObject(dc, g_boldFont);

@@ -3,7 +3,9 @@
 // paint themselves.
 //
 // Every text is placed in the layout units fixed at creation (L = g_lineHeight,
-// B = g_boldLineHeight): the status line in units of L, the other lines in units of B.
+// B = g_boldLineHeight): the status line in units of L, the other lines in units of B. The
+// status and time texts are drawn within the width right of the margin, on a second line
+// L below the first when one is too narrow (ui/fitted_line.h).
 // The face is drawn whole on every call and the platform clips it to what was
 // invalidated, so a band that a status call invalidated is erased and drawn afresh.
 #pragma once

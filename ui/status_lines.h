@@ -2,7 +2,8 @@
 // progress bar, and the message that tells the window a run has ended.
 //
 // The worker writes the lines under g_statusLock and invalidates only the band where
-// the line is drawn; the window repaints it on its own thread.
+// the line is drawn (for the status line, down to the foot of the second line that a text
+// too wide for one takes: ui/fitted_line.h); the window repaints it on its own thread.
 #pragma once
 
 #include <windows.h>

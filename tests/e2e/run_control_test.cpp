@@ -1,6 +1,7 @@
 // The buttons while a run goes on, and the window closed under a run: a cancelled run stops
 // with nothing on the line after the chunk that was on its way, the window says so and is
-// ready again; a closed window ends the program; a second press of Start starts nothing.
+// ready again; a closed window ends the program; a second press of Start starts nothing; a
+// second copy of the program leaves the first one's run alone.
 // The receiver here moves bytes no faster than the real line (a chunk takes about 1.4 s),
 // so that there is time to act while the ROM is being written.
 #include <gtest/gtest.h>
@@ -97,6 +98,42 @@ TEST_F(RunControl, TwoQuickPressesOfStartMakeOneRun) {
     EXPECT_EQ(receiver.Fact("loader"), "intact");
     EXPECT_EQ(receiver.Fact("chunk offsets"), ChunkOffsets());
     EXPECT_EQ(receiver.Count("bytes received"), UPDATE_BYTES);
+    EXPECT_EQ(receiver.Fact("VERDICT"), "ROM identical");
+}
+
+// A second start of the program while the first copy programs: it brings the first copy's
+// window to the front and ends with 0, and the first copy's run goes on to its end. A second
+// copy that made its window would share the cancel event: closing it would stop the run.
+TEST_F(RunControl, ASecondCopyBringsTheFirstToTheFrontAndLeavesItsRunAlone) {
+    ASSERT_TRUE(Register({SLEEVE_DRIVER}));
+    ASSERT_TRUE(Launch(PACED_RECEIVER, SILENCE_MS));
+    ASSERT_TRUE(window.PressStart());
+    ASSERT_GE(AwaitProgress(window, 5), 5);  // programming
+
+    // Another window in front, as when the user has gone to another program.
+    HWND other = CreateWindowExW(0, L"STATIC", L"another program", WS_POPUP | WS_VISIBLE, 0, 0, 50,
+                                 50, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetForegroundWindow(other);
+    ASSERT_EQ(GetForegroundWindow(), other);
+
+    ChildProcess second;
+    ASSERT_TRUE(StartUpdater(second));
+    DWORD exitCode = 1;
+    const bool ended = second.Wait(STEP_MS, &exitCode);
+    if (!ended) {
+        UpdaterWindow secondWindow;  // its end signals the shared event
+        if (secondWindow.Find(STEP_MS, second.Id())) {
+            secondWindow.AskToClose();
+        }
+    }
+    EXPECT_TRUE(ended) << "the second copy did not end";
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(GetForegroundWindow(), window.Window()) << "the first copy's window is not in front";
+    DestroyWindow(other);
+
+    ASSERT_TRUE(AwaitEnd(L"Completed successfully", RUN_MS));
+    EXPECT_TRUE(CloseAndAwaitExit());
+    ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
     EXPECT_EQ(receiver.Fact("VERDICT"), "ROM identical");
 }
 

@@ -1,8 +1,10 @@
 #include "tests/e2e/screen_lines.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <fstream>
 
+#include "ui/fitted_line.h"
 #include "ui/point_font.h"
 
 const wchar_t* const UNREADABLE_LINE = L"(none of the expected texts)";
@@ -70,12 +72,19 @@ ScreenLines::ScreenLines(const UpdaterWindow& window)
     font_ = CreatePointFont(screen, L"Tahoma", NINE_POINTS, 0, 0, true);
     HFONT bold = CreatePointFont(screen, L"Tahoma Bold", NINE_POINTS, 0, 0, true);
     boldUnit_ = LineHeightOf(screen, bold);
+    textUnit_ = LineHeightOf(screen, font_);
     DeleteObject(bold);
     ReleaseDC(nullptr, screen);
 }
 
 ScreenLines::~ScreenLines() {
     DeleteObject(font_);
+}
+
+// The height that a text broken onto two lines takes: the second line's text, one unit
+// below the first, as high as its face makes it.
+int ScreenLines::TwoLines() const {
+    return (FITTED_LINES - 1) * unit_ + textUnit_;
 }
 
 std::wstring ScreenLines::ReadStatus(const std::vector<std::wstring>& candidates) const {
@@ -89,7 +98,8 @@ std::wstring ScreenLines::ReadTime(const std::vector<std::wstring>& candidates) 
 std::wstring ScreenLines::Read(int top, const std::vector<std::wstring>& candidates) const {
     const Pixels seen = Capture(top);
     for (const std::wstring& candidate : candidates) {
-        if (Drawn(candidate) == seen) {
+        const Pixels& drawn = Drawn(candidate);
+        if (std::equal(drawn.begin(), drawn.end(), seen.begin())) {
             return candidate;
         }
     }
@@ -107,7 +117,8 @@ std::string ScreenLines::SaveStatus(const std::wstring& expected,
 // A top-down 32-bit BMP file.
 void ScreenLines::SavePicture(const Pixels& pixels, const std::string& path) const {
     const int width = client_.right - client_.left;
-    BITMAPINFOHEADER info = {sizeof info, width, -unit_, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    const LONG height = LONG(pixels.size() / width);
+    BITMAPINFOHEADER info = {sizeof info, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     const DWORD pixelBytes = DWORD(pixels.size() * sizeof pixels[0]);
     BITMAPFILEHEADER file = {};
     file.bfType = 0x4D42;  // "BM"
@@ -122,8 +133,8 @@ void ScreenLines::SavePicture(const Pixels& pixels, const std::string& path) con
 ScreenLines::Pixels ScreenLines::Capture(int top) const {
     const int width = client_.right - client_.left;
     HDC screen = GetDC(nullptr);
-    Canvas band(screen, width, unit_);
-    BitBlt(band.Dc(), 0, 0, width, unit_, screen, client_.left, client_.top + top, SRCCOPY);
+    Canvas band(screen, width, TwoLines());
+    BitBlt(band.Dc(), 0, 0, width, TwoLines(), screen, client_.left, client_.top + top, SRCCOPY);
     ReleaseDC(nullptr, screen);
     return band.Pixels();
 }
@@ -135,45 +146,21 @@ const ScreenLines::Pixels& ScreenLines::Drawn(const std::wstring& text) const {
     }
     const int width = client_.right - client_.left;
     HDC screen = GetDC(nullptr);
-    Canvas band(screen, width, unit_);
+    Canvas band(screen, width, TwoLines());
     ReleaseDC(nullptr, screen);
-    RECT all = {0, 0, width, unit_};
+    RECT all = {0, 0, width, TwoLines()};
     FillRect(band.Dc(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     SelectObject(band.Dc(), font_);
     SetTextColor(band.Dc(), RGB(0, 0, 0));
-    ExtTextOutW(band.Dc(), unit_, 0, 0, nullptr, text.c_str(), static_cast<UINT>(text.size()),
-                nullptr);
-    return drawn_[text] = band.Pixels();
-}
-
-std::vector<std::wstring> StatusMessages(const wchar_t* portName) {
-    wchar_t portMessage[64];
-    swprintf(portMessage, 64, L"Couldn't open GPS receiver port (%ls)", portName);
-    return {L"",
-            L"Initialising...",
-            L"Erasing storage...",
-            L"Programming...",
-            L"Completed successfully",
-            L"Cancelled",
-            L"GPS update not supported",
-            L"GPS receiver not attached",
-            L"Vandrel cannot be used with CompactFlash GPS receivers",
-            portMessage,
-            L"Error setting port parameters",
-            L"Error setting GPS receiver timeouts",
-            L"Error: driver 3.1.3 or later required",
-            L"Error (write timeout): please check sleeve",
-            L"Error (write error): please check sleeve",
-            L"Error (read timeout): please check sleeve",
-            L"Timeout on erase operation"};
-}
-
-std::vector<std::wstring> TimeLines(unsigned maxSeconds) {
-    std::vector<std::wstring> lines = {L""};
-    for (unsigned seconds = 0; seconds <= maxSeconds; ++seconds) {
-        wchar_t line[32];
-        swprintf(line, 32, L"Time remaining: %u:%02u", seconds / 60, seconds % 60);
-        lines.push_back(line);
+    const int lineWidth = width - unit_;
+    DrawFittedLine(band.Dc(), unit_, 0, lineWidth, unit_, text.c_str());
+    // A text on one line is compared on its first line alone: on a desktop's window the
+    // second line's place may hold the top of the red notice below.
+    const int length = static_cast<int>(text.size());
+    const bool oneLine = BreakLine(band.Dc(), text.c_str(), length, lineWidth).restStart == length;
+    Pixels pixels = band.Pixels();
+    if (oneLine) {
+        pixels.resize(size_t(width) * unit_);
     }
-    return lines;
+    return drawn_[text] = pixels;
 }

@@ -5,9 +5,10 @@
 // the user sees exactly that text there, and nothing else in the band: no remains of an
 // earlier text, no text at another place or in another font.
 //
-// The bands: the status line one unit high at 7 units from the top; the time line one
-// unit high at 3 lines of the bold 9-point "Tahoma Bold". The unit is measured off the
-// window (UpdaterWindow::LineHeight).
+// The bands: the status line at 7 units from the top; the time line at 3 lines of the bold
+// 9-point "Tahoma Bold"; each one unit high, or down to the foot of the second line for a
+// text that the window breaks onto two (ui/fitted_line.h). The unit is measured off the window
+// (UpdaterWindow::LineHeight).
 #pragma once
 
 #include <windows.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/program_texts.h"  // the lines the candidates come from
 #include "tests/e2e/updater_window.h"
 
 // What a line reads when it matches none of the candidates.
@@ -43,19 +45,14 @@ private:
     using Pixels = std::vector<uint32_t>;
     std::wstring Read(int top, const std::vector<std::wstring>& candidates) const;
     Pixels Capture(int top) const;
+    int TwoLines() const;
     const Pixels& Drawn(const std::wstring& text) const;
     void SavePicture(const Pixels& pixels, const std::string& path) const;
 
     RECT client_;  // on the screen
     int unit_;
     int boldUnit_;
+    int textUnit_;  // the line height of 9-point "Tahoma"
     HFONT font_;
     mutable std::map<std::wstring, Pixels> drawn_;  // each candidate is drawn once
 };
-
-// Every line the status line can show after a run, in the program's words; a port name
-// fills the one message that names a port.
-std::vector<std::wstring> StatusMessages(const wchar_t* portName);
-
-// Every text the time line can show for up to maxSeconds remaining, and the empty line.
-std::vector<std::wstring> TimeLines(unsigned maxSeconds);

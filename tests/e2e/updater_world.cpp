@@ -91,9 +91,13 @@ void UpdaterWorld::TearDown() {
     return ::testing::AssertionSuccess();
 }
 
+bool UpdaterWorld::StartUpdater(ChildProcess& copy) {
+    return copy.Start(UPDATER_PROGRAM, L"", UPDATER_DIRECTORY);
+}
+
 ::testing::AssertionResult UpdaterWorld::Launch(const std::wstring& receiverOptions,
                                                 DWORD silenceMs) {
-    if (!updater.Start(UPDATER_PROGRAM, L"", UPDATER_DIRECTORY)) {
+    if (!StartUpdater(updater)) {
         return ::testing::AssertionFailure() << "vandrel.exe did not start";
     }
     if (!window.Find(WINDOW_MS, updater.Id())) {
@@ -136,11 +140,12 @@ void UpdaterWorld::TearDown() {
     }
     return ::testing::AssertionFailure()
            << (unreadable ? "the idle window's status line stayed unreadable"
-                          : ended ? "the run ended" : "the run did not end")
+               : ended    ? "the run ended"
+                          : "the run did not end")
            << " with the status line reading \"" << seen << "\", Close reading \""
            << window.CloseCaption() << "\" and Start "
-           << (window.StartEnabled() ? "enabled" : "disabled") << "; pictures of the line: "
-           << HostPaths(lines_->SaveStatus(status, EvidenceStem()));
+           << (window.StartEnabled() ? "enabled" : "disabled")
+           << "; pictures of the line: " << HostPaths(lines_->SaveStatus(status, EvidenceStem()));
 }
 
 std::wstring UpdaterWorld::StatusLine() const {

@@ -33,6 +33,9 @@ protected:
     // line may name.
     ::testing::AssertionResult Register(const std::vector<DriverInstance>& drivers);
 
+    // Starts a copy of the updater, as its user does.
+    static bool StartUpdater(ChildProcess& copy);
+
     // Starts the updater and waits for its window, then the receiver with a scenario's
     // options. The receiver ends silenceMs after the updater has last sent it anything, or
     // after it started if the updater sends nothing; bytes sent before the receiver has

@@ -2,7 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
+#include "tests/e2e/program_texts.h"
 #include "tests/ui/window_harness.h"
+#include "ui/fitted_line.h"
+#include "ui/point_font.h"
 
 namespace {
 
@@ -161,6 +167,67 @@ TEST_F(Painting, TheSharedLinesDrawInTheirBandsAndLeaveNoRemains) {
     // The blank part ends where the frame begins below it.
     const RECT blank = Rows(3 * B, std::min(3 * B + L, 5 * L + 4));
     EXPECT_EQ(Count(face, blank, [](uint32_t pixel) { return pixel != 0xFFFFFF; }), 0);
+
+    // At the handheld's units (L = 13, B = 15, 240 wide; the face here is its 12 pixels), a
+    // text too wide for the width right of the margin is broken at its last space that
+    // fits, the rest L below; a shorter text leaves nothing of it. (The window's bar, placed
+    // by its own units, is hidden.)
+    ShowWindow(g_hProgress, SW_HIDE);
+    const int T = g_textLineHeight;
+    g_lineHeight = 13;
+    g_boldLineHeight = 15;
+    g_clientWidth = 240;
+    const RECT firstBand = Rows(7 * 13, 8 * 13), secondBand = Rows(8 * 13, 8 * 13 + T);
+    SetStatusText(context, L"Vandrel cannot be used with CompactFlash GPS receivers", FORCED);
+    face = Repainted();
+    ExpectStartsAt(InkBox(face, firstBand, IsDark, &ink), 13);
+    EXPECT_EQ(ink, InkOf(L"Vandrel cannot be used with", g_normalFont));
+    ExpectStartsAt(InkBox(face, secondBand, IsDark, &ink), 13);
+    EXPECT_EQ(ink, InkOf(L"CompactFlash GPS receivers", g_normalFont));
+    SetStatusText(context, L"Cancelled", FORCED);
+    face = harness::CaptureClient(g_hMainWnd);
+    EXPECT_EQ(Count(face, secondBand, IsDark), 0);
+}
+
+// Every status and time text of the program is whole as drawn: on one line within the width
+// right of the margin, or broken at a space into two lines that each fit there. At the
+// handheld's size (a client area 240 wide, L = 13, 9-point Tahoma at 96 pixels per inch:
+// 12 pixels) and at this desktop's (the window's own font and units).
+TEST_F(Painting, EveryStatusAndTimeTextIsWholeOnTheHandheldAndTheDesktop) {
+    const LOGFONTW handheldFace = DescribePointFont(L"Tahoma", TenthsOfPixel(90, 96.0f), 0);
+    HFONT handheldFont = CreateFontIndirectW(&handheldFace);
+    const struct {
+        const char* size;
+        HFONT font;
+        int width;
+    } sizes[] = {{"handheld", handheldFont, 240 - 13},
+                 {"desktop", g_normalFont, g_clientWidth - g_lineHeight}};
+    std::vector<std::wstring> texts = StatusMessages(L"COM5:");
+    const std::vector<std::wstring> times = TimeLines(100 * 60);
+    texts.insert(texts.end(), times.begin(), times.end());
+    wchar_t longest[32];  // the most seconds an estimate can come to
+    swprintf(longest, 32, L"Time remaining: %u:%02u", 0xFFFFFFFEu / 60, 0xFFFFFFFEu % 60);
+    texts.push_back(longest);
+
+    HDC dc = CreateCompatibleDC(nullptr);
+    const auto widthOf = [dc](const wchar_t* text, int length) {
+        SIZE extent = {};
+        GetTextExtentPoint32W(dc, text, length, &extent);
+        return static_cast<int>(extent.cx);
+    };
+    for (const auto& size : sizes) {
+        SelectObject(dc, size.font);
+        for (const std::wstring& text : texts) {
+            const int length = static_cast<int>(text.size());
+            const LineBreak lines = BreakLine(dc, text.c_str(), length, size.width);
+            EXPECT_LE(widthOf(text.c_str(), lines.firstLength), size.width)
+                << size.size << ": " << testing::PrintToString(text);
+            EXPECT_LE(widthOf(text.c_str() + lines.restStart, length - lines.restStart), size.width)
+                << size.size << ": the rest of " << testing::PrintToString(text);
+        }
+    }
+    DeleteDC(dc);
+    DeleteObject(handheldFont);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@ namespace {
 
 constexpr int L = 13;  // default-font line height of a typical handheld
 constexpr int B = 15;  // bold line height
+constexpr int T = 15;  // line height of the status line's face
 constexpr int CLIENT_WIDTH = 240;
 constexpr int CLIENT_HEIGHT = 268;
 
@@ -36,6 +37,7 @@ protected:
         SendMessageW(g_hProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
         g_lineHeight = L;
         g_boldLineHeight = B;
+        g_textLineHeight = T;
         InitProgramState();
         g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         ValidateRect(g_hMainWnd, nullptr);
@@ -70,7 +72,8 @@ void ExpectRect(const RECT& r, LONG left, LONG top, LONG right, LONG bottom) {
 TEST_F(StatusLines, EachLineInvalidatesOnlyItsOwnBand) {
     SetStatusText(context, L"Initialising...", UNLESS_CANCELLED);
     EXPECT_STREQ(g_statusText, L"Initialising...");
-    ExpectRect(TakeInvalidatedRect(), 0, 7 * L, CLIENT_WIDTH, 8 * L);
+    // Down to the foot of the second line that a text too wide for one takes.
+    ExpectRect(TakeInvalidatedRect(), 0, 7 * L, CLIENT_WIDTH, 8 * L + T);
 
     SetTimeRemaining(context, 61, UNLESS_CANCELLED);
     ExpectRect(TakeInvalidatedRect(), 0, 3 * B, CLIENT_WIDTH, 3 * B + L);
@@ -111,7 +114,7 @@ TEST_F(StatusLines, AfterCancellationOnlyForcedCallsTakeEffect) {
 
     SetStatusText(context, L"Cancelled", FORCED);
     EXPECT_STREQ(g_statusText, L"Cancelled");
-    ExpectRect(TakeInvalidatedRect(), 0, 7 * L, CLIENT_WIDTH, 8 * L);
+    ExpectRect(TakeInvalidatedRect(), 0, 7 * L, CLIENT_WIDTH, 8 * L + T);
     SetTimeRemaining(context, TIME_REMAINING_NONE, FORCED);
     EXPECT_STREQ(g_timeText, L"");
 }
