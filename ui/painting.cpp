@@ -46,13 +46,6 @@ void PaintMainWindow() {
     HDC dc = BeginPaint(g_hMainWnd, &paint);
     SelectObject(dc, g_normalFont);
 
-    // The two shared lines may take all the width right of the margin.
-    const int lineWidth = g_clientWidth - L;
-    EnterCriticalSection(&g_statusLock);
-    DrawFittedLine(dc, L, STATUS_ROW * L, lineWidth, L, g_statusText);
-    DrawFittedLine(dc, L, TIME_ROW * B, lineWidth, L, g_timeText);
-    LeaveCriticalSection(&g_statusLock);
-
     SelectObject(dc, g_boldFont);
     DrawTextAt(dc, L, TITLE_ROW * B, PRODUCT_TITLE);
 
@@ -73,6 +66,16 @@ void PaintMainWindow() {
     DrawTextAt(dc, L + NOTICE_TEXT_OFFSET, (NOTICE_ROW + 1) * B, NOTICE_LINE_2);
     DrawTextAt(dc, L + NOTICE_TEXT_OFFSET, (NOTICE_ROW + 2) * B, NOTICE_LINE_3);
     SetTextColor(dc, BLACK);
+
+    // The two shared lines come last, and may take all the width right of the margin. A
+    // status broken onto a second line ends above the notice where the bold line is as
+    // high as the handheld's; where fonts put the notice closer, the status, which the
+    // owner must read, is drawn over it rather than under it.
+    const int lineWidth = g_clientWidth - L;
+    EnterCriticalSection(&g_statusLock);
+    DrawFittedLine(dc, L, STATUS_ROW * L, lineWidth, L, g_statusText);
+    DrawFittedLine(dc, L, TIME_ROW * B, lineWidth, L, g_timeText);
+    LeaveCriticalSection(&g_statusLock);
 
     // A one-pixel frame just outside the progress bar, not filled, so that it touches
     // none of the bar's own pixels.

@@ -14,6 +14,8 @@ namespace {
 constexpr int32_t NINE_POINTS = 90;
 constexpr int STATUS_ROW = 7;  // in units
 constexpr int TIME_ROW = 3;    // in bold lines
+// In a line as drawn: a pixel not compared. No captured pixel has its top byte set.
+constexpr uint32_t ANY = 0xFF000000;
 
 int LineHeightOf(HDC dc, HFONT font) {
     HGDIOBJ previous = SelectObject(dc, font);
@@ -99,7 +101,8 @@ std::wstring ScreenLines::Read(int top, const std::vector<std::wstring>& candida
     const Pixels seen = Capture(top);
     for (const std::wstring& candidate : candidates) {
         const Pixels& drawn = Drawn(candidate);
-        if (std::equal(drawn.begin(), drawn.end(), seen.begin())) {
+        if (std::equal(drawn.begin(), drawn.end(), seen.begin(),
+                       [](uint32_t want, uint32_t got) { return want == ANY || want == got; })) {
             return candidate;
         }
     }
@@ -157,10 +160,21 @@ const ScreenLines::Pixels& ScreenLines::Drawn(const std::wstring& text) const {
     // A text on one line is compared on its first line alone: on a desktop's window the
     // second line's place may hold the top of the red notice below.
     const int length = static_cast<int>(text.size());
-    const bool oneLine = BreakLine(band.Dc(), text.c_str(), length, lineWidth).restStart == length;
+    const LineBreak lines = BreakLine(band.Dc(), text.c_str(), length, lineWidth);
+    const bool oneLine = lines.restStart == length;
     Pixels pixels = band.Pixels();
     if (oneLine) {
         pixels.resize(size_t(width) * unit_);
+        return drawn_[text] = pixels;
+    }
+    // A second line is compared within its own cell only: right of it, the red notice may
+    // come as close as the fonts put it (the program draws the status over the notice).
+    SIZE rest;
+    GetTextExtentPoint32W(band.Dc(), text.c_str() + lines.restStart, length - lines.restStart,
+                          &rest);
+    for (int y = unit_; y < TwoLines(); ++y) {
+        std::fill(pixels.begin() + size_t(y) * width + std::min(width, unit_ + int(rest.cx)),
+                  pixels.begin() + size_t(y + 1) * width, ANY);
     }
     return drawn_[text] = pixels;
 }
