@@ -56,6 +56,13 @@ def called_in_sources(root, name):
                for folder in SOURCE_DIRS for path in (pathlib.Path(root) / folder).rglob("*.[ch]*"))
 
 
+def called_by_handheld_build(root, name):
+    """A call of the system's own NAME (::NAME(), not the seam's os::NAME()."""
+    call = re.compile(r"(?<![\w:])::%s\s*\(" % re.escape(name))
+    return any(call.search(path.read_text())
+               for path in (pathlib.Path(root) / "platform/win32").rglob("*.[ch]*"))
+
+
 def main(nm, list_path, source_root, *objects):
     listed = read_list(list_path)
     expected = {IMPORT_PREFIX + name: ("system", name) for name in listed.get("system", ())}
@@ -75,6 +82,10 @@ def main(nm, list_path, source_root, *objects):
     for name in sorted(listed.get("inline", ())):
         if not called_in_sources(source_root, name):
             failures.append("listed under [inline] but no longer called: %s" % name)
+
+    for name in sorted(listed.get("handheld", ())):
+        if not called_by_handheld_build(source_root, name):
+            failures.append("listed under [handheld] but no longer called: %s" % name)
 
     for failure in failures:
         print(failure)
