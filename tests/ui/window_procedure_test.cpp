@@ -429,40 +429,34 @@ TEST_F(WithoutCancelEvent, TheBoxSaysSoAndTheWindowIsMadeAllTheSameButStartsNoRu
 // nothing sent; Yes, or no box, starts the run as ever (here the listed receiver never
 // answers the loader).
 TEST_F(WithErrorBoxes, StartOnALowBatteryAsksFirst) {
-    const wchar_t* const lowAt12 =
-        L"The battery is low (12%). Connect the handheld to mains power before updating: a "
-        L"handheld that switches off during the update leaves the receiver without a complete "
-        L"ROM. Update anyway?";
-    const wchar_t* const lowAt19 =
-        L"The battery is low (19%). Connect the handheld to mains power before updating: a "
-        L"handheld that switches off during the update leaves the receiver without a complete "
-        L"ROM. Update anyway?";
-    const wchar_t* const lowWithoutFigure =
-        L"The battery is low. Connect the handheld to mains power before updating: a handheld "
-        L"that switches off during the update leaves the receiver without a complete ROM. "
-        L"Update anyway?";
+    const std::wstring advice =
+        L". Connect the handheld to mains power before updating: a handheld that switches off "
+        L"during the update leaves the receiver without a complete ROM. Update anyway?";
+    const std::wstring lowAt12 = L"The battery is low (12%)" + advice;
+    const std::wstring lowAt19 = L"The battery is low (19%)" + advice;
+    const std::wstring lowWithoutFigure = L"The battery is low" + advice;
     struct Supply {
         const char* name;
         BYTE acLine, flag, percent;
         bool readFails;
-        const wchar_t* asked;  // the box's text, null for none
-        int answer;            // to the box
+        const std::wstring* asked;  // the box's text, null for none
+        int answer;                 // to the box
     };
     const Supply supplies[] = {
-        {"battery at 12 %, No", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 12, false, lowAt12, IDNO},
+        {"battery at 12 %, No", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 12, false, &lowAt12, IDNO},
         {"battery at 12 %, Enter: No is the default", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 12, false,
-         lowAt12, PRESS_ENTER},
-        {"battery at 19 %, Yes", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 19, false, lowAt19, IDYES},
+         &lowAt12, PRESS_ENTER},
+        {"battery at 19 %, Yes", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 19, false, &lowAt19, IDYES},
         {"battery at 20 %", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 20, false, nullptr, 0},
         {"battery, charge unknown", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 255, false, nullptr, 0},
         {"mains at 5 %", AC_LINE_ONLINE, BATTERY_FLAG_CHARGING, 5, false, nullptr, 0},
         {"line unknown at 5 %", AC_LINE_UNKNOWN, BATTERY_FLAG_LOW, 5, false, nullptr, 0},
         {"critical flag without a figure, No", AC_LINE_OFFLINE, BATTERY_FLAG_CRITICAL, 255, false,
-         lowWithoutFigure, IDNO},
+         &lowWithoutFigure, IDNO},
         {"critical flag without a figure, Yes", AC_LINE_OFFLINE, BATTERY_FLAG_CRITICAL, 255, false,
-         lowWithoutFigure, IDYES},
+         &lowWithoutFigure, IDYES},
         {"flag unknown (every bit set) at 12 %, No", AC_LINE_OFFLINE, BATTERY_FLAG_UNKNOWN, 12,
-         false, lowAt12, IDNO},
+         false, &lowAt12, IDNO},
         {"no battery, line offline", AC_LINE_OFFLINE, BATTERY_FLAG_NO_BATTERY, 0, false, nullptr,
          0},
         {"status unreadable", AC_LINE_OFFLINE, BATTERY_FLAG_CRITICAL, 5, true, nullptr, 0},
@@ -483,7 +477,7 @@ TEST_F(WithErrorBoxes, StartOnALowBatteryAsksFirst) {
         EXPECT_EQ(fake::Power().reads, 1);
         if (supply.asked != nullptr) {
             ASSERT_EQ(g_boxes.size(), 1u);
-            EXPECT_EQ(g_boxes[0].text, supply.asked);
+            EXPECT_EQ(g_boxes[0].text, *supply.asked);
             EXPECT_EQ(g_boxes[0].caption, L"Software upgrade");
             EXPECT_TRUE(g_boxes[0].owned) << "the window must not take presses meanwhile";
             EXPECT_EQ(g_boxes[0].icon, LoadIconW(nullptr, IDI_WARNING));
