@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "engine/keep_awake.h"
 #include "engine/receiver_discovery.h"
 #include "engine/run_report.h"
 #include "platform/os.h"
@@ -131,6 +132,7 @@ void WriteAll(UpgradeContext& context, const uint8_t* bytes, uint32_t count) {
         if (LimitPassed(start)) {
             FailLink(context, WRITE_TIMEOUT_MESSAGE);
         }
+        KeepAwake();
         DWORD written = 0;
         if (!os::WriteFile(context.portHandle, bytes + sent, count - sent, &written, nullptr)) {
             FailLink(context, WRITE_ERROR_MESSAGE);
@@ -155,6 +157,7 @@ uint8_t ReadByte(UpgradeContext& context, bool timed) {
         if (timed && LimitPassed(start)) {
             FailLink(context, READ_TIMEOUT_MESSAGE);
         }
+        KeepAwake();
         // A failed attempt counts as one without a byte; the platform bounds each attempt.
         got = 0;
         os::ReadFile(context.portHandle, &byte, 1, &got, nullptr);

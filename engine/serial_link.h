@@ -3,7 +3,8 @@
 //
 // Every failure leaves through UpgradeError with the message in context.errorText; the
 // link's own time-outs and write errors clear the time-remaining line first. Once the
-// run is cancelled, WriteAll and ReadByte do nothing more at the port.
+// run is cancelled, WriteAll and ReadByte do nothing more at the port. While they wait on
+// the receiver, both keep the machine awake (engine/keep_awake.h).
 #pragma once
 
 #include <stdint.h>

@@ -1,5 +1,6 @@
 #include "engine/update_run.h"
 
+#include "engine/keep_awake.h"
 #include "engine/programming_protocol.h"
 #include "engine/run_report.h"
 #include "engine/serial_link.h"
@@ -30,6 +31,7 @@ void RunUpdateSteps(UpgradeContext& context) {
 DWORD WINAPI UpgradeThread(LPVOID) {
     UpgradeContext context;
     InitContext(context);
+    BeginKeepingAwake();
     if (!RunCatchingUpgradeErrors(context, RunUpdateSteps)) {
         // The bar is reset by the window when it sees the run finish; the raise sites
         // that fire while a time is shown have cleared the time line themselves.
@@ -43,6 +45,7 @@ DWORD WINAPI UpgradeThread(LPVOID) {
         ClosePort(context);
         SetTimeRemaining(context, TIME_REMAINING_NONE, FORCED);
     }
+    EndKeepingAwake();
     ReportRunFinished();
     return 0;
 }

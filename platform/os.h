@@ -1,5 +1,5 @@
-// The operating-system calls that the update engine makes, behind one seam, and the one
-// the window makes to start a run's thread.
+// The operating-system calls that the update engine makes, behind one seam, and the two
+// the window makes: reading the power status before a run, and starting a run's thread.
 //
 // Each function has the name and signature of the Win32 call it stands for, so engine
 // code reads as if it called the platform directly. Two definitions exist and a program
@@ -20,6 +20,17 @@
 constexpr DWORD IOCTL_RECEIVER_SPEED_SWITCH =
     CTL_CODE(FILE_DEVICE_SERIAL_PORT, 24, METHOD_BUFFERED, FILE_ANY_ACCESS);
 static_assert(IOCTL_RECEIVER_SPEED_SWITCH == 0x001B0060, "the driver's code is fixed");
+
+#ifdef UNDER_CE
+// The handheld has no execution states; the seam's SetThreadExecutionState takes one all
+// the same, so that the engine reads alike on both.
+typedef DWORD EXECUTION_STATE;
+#else
+// The desktop's power status is the handheld's without the backup battery's fields, which
+// the program does not read.
+typedef SYSTEM_POWER_STATUS SYSTEM_POWER_STATUS_EX;
+typedef SYSTEM_POWER_STATUS* PSYSTEM_POWER_STATUS_EX;
+#endif
 
 namespace os {
 
@@ -50,6 +61,23 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead
 // Time.
 DWORD GetTickCount();
 void Sleep(DWORD milliseconds);
+
+// Staying awake. SystemIdleTimerReset puts off the handheld's suspending for one whole
+// idle timeout, the shortest of which is a minute; the desktop, which has no such call,
+// is held awake by SetThreadExecutionState instead, and there the reset does nothing.
+// SetThreadExecutionState changes the calling thread's state as on the desktop (a state
+// with ES_CONTINUOUS holds until the thread sets another); the handheld has no execution
+// states, and there it does nothing and returns 0.
+void SystemIdleTimerReset();
+EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE state);
+
+// The power supply's state, as the handheld reports it (update: read it afresh rather
+// than take the last reading). The desktop fills the fields it shares with the handheld.
+// There, for trying the program without a battery, an environment variable
+// VANDREL_POWER_STATUS="ACLineStatus,BatteryFlag,BatteryLifePercent" (three decimal
+// numbers, as in the structure) stands in for the machine's own status; one that does not
+// read as such makes the call fail with ERROR_INVALID_DATA.
+BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX status, BOOL update);
 
 // Threads: a real thread is started, or none and a null handle.
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES securityAttributes, SIZE_T stackSize,

@@ -23,6 +23,9 @@ extern int g_clientHeight;    // H
 extern HFONT g_normalFont;
 extern HFONT g_boldFont;
 
+// The caption of every box the program shows.
+constexpr const wchar_t* MESSAGE_BOX_CAPTION = L"Software upgrade";
+
 // The Close button's text whenever no run is in progress (during one it reads "Cancel").
 constexpr const wchar_t* CLOSE_TEXT = L"Close";
 

@@ -2,6 +2,7 @@
 
 #include "engine/update_run.h"
 #include "platform/os.h"
+#include "ui/battery_warning.h"
 #include "ui/main_window.h"
 #include "ui/painting.h"
 #include "ui/status_lines.h"
@@ -19,13 +20,12 @@ unsigned g_unreportedRuns;
 // Named, so that every copy of the program shares the one cancel signal.
 const wchar_t CANCEL_EVENT_NAME[] = L"Vandrel Event";
 
-const wchar_t ERROR_CAPTION[] = L"Software upgrade";
 const wchar_t EVENT_CREATION_FAILED[] = L"Event creation failed";
 const wchar_t THREAD_CREATION_FAILED[] = L"Processing thread creation failed";
 const wchar_t CANCEL_TEXT[] = L"Cancel";
 
 void ShowError(const wchar_t* text) {
-    MessageBoxW(nullptr, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+    MessageBoxW(nullptr, text, MESSAGE_BOX_CAPTION, MB_OK | MB_ICONERROR);
 }
 
 // A null handle (no run yet, or its thread could not be made) fails the wait: no run.
@@ -65,6 +65,9 @@ void PressStart() {
     if (g_hCancelEvent == nullptr) {
         ShowError(EVENT_CREATION_FAILED);
         return;
+    }
+    if (!ConfirmPowerForRun(g_hMainWnd)) {
+        return;  // the owner connects mains power first
     }
     ResetProgress();
     ResetEvent(g_hCancelEvent);

@@ -2,7 +2,9 @@
 // Start, turns Close into Cancel while a run is in progress, puts the window back when the
 // worker reports the end of the current run (not of an earlier one), and on destruction
 // stops any run and waits for it before ending the message loop. A window whose cancel
-// event could not be made starts no run: each press of Start says so again.
+// event could not be made starts no run: each press of Start says so again. On a low
+// battery, Start first asks whether to update anyway (ui/battery_warning.h); No leaves the
+// window idle.
 //
 // A run is in progress exactly while g_hWorkerThread refers to a thread that has not
 // ended. The handle of an ended run is closed when the next Start replaces it or when the

@@ -1,7 +1,7 @@
 // The platform seam's real definition: forwarding to the Win32 API, plus what the seam
 // promises and a plain serial port does not give by itself: read and write attempts that
 // come back within a bounded time, and, on a desktop, a stand-in for the sleeve driver's
-// speed switch.
+// speed switch and, where asked for, for the power status.
 #include "platform/os.h"
 
 namespace {
@@ -19,6 +19,39 @@ bool NoReadTimeouts(const COMMTIMEOUTS& timeouts) {
 bool NoWriteTimeouts(const COMMTIMEOUTS& timeouts) {
     return timeouts.WriteTotalTimeoutMultiplier == 0 && timeouts.WriteTotalTimeoutConstant == 0;
 }
+
+#ifndef UNDER_CE
+const wchar_t POWER_STATUS_VARIABLE[] = L"VANDREL_POWER_STATUS";
+constexpr DWORD POWER_STATUS_CHARS = 16;  // "255,255,255" and its terminator fit
+constexpr int POWER_STATUS_FIELDS = 3;
+constexpr DWORD MOST_FIELD_DIGITS = 3;
+
+// Reads the stand-in "ACLineStatus,BatteryFlag,BatteryLifePercent": three decimal numbers
+// of 0 to 255 and nothing else. The remaining fields say unknown.
+bool ReadStandInPowerStatus(const wchar_t* text, SYSTEM_POWER_STATUS& status) {
+    BYTE fields[POWER_STATUS_FIELDS];
+    for (int i = 0; i < POWER_STATUS_FIELDS; ++i) {
+        DWORD value = 0;
+        DWORD digits = 0;
+        for (; *text >= L'0' && *text <= L'9' && digits < MOST_FIELD_DIGITS; ++text, ++digits) {
+            value = value * 10 + (*text - L'0');
+        }
+        const wchar_t end = i + 1 < POWER_STATUS_FIELDS ? L',' : L'\0';
+        if (digits == 0 || value > 255 || *text != end) {
+            return false;
+        }
+        fields[i] = static_cast<BYTE>(value);
+        ++text;
+    }
+    status.ACLineStatus = fields[0];
+    status.BatteryFlag = fields[1];
+    status.BatteryLifePercent = fields[2];
+    status.Reserved1 = 0;
+    status.BatteryLifeTime = BATTERY_LIFE_UNKNOWN;
+    status.BatteryFullLifeTime = BATTERY_LIFE_UNKNOWN;
+    return true;
+}
+#endif
 
 }  // namespace
 
@@ -114,6 +147,43 @@ DWORD GetTickCount() {
 }
 void Sleep(DWORD milliseconds) {
     ::Sleep(milliseconds);
+}
+
+void SystemIdleTimerReset() {
+#ifdef UNDER_CE
+    ::SystemIdleTimerReset();
+#endif
+    // The desktop has no such timer to put off: the thread's execution state holds it awake.
+}
+
+EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE state) {
+#ifdef UNDER_CE
+    // The handheld has no execution states; SystemIdleTimerReset alone keeps it awake.
+    (void)state;
+    return 0;
+#else
+    return ::SetThreadExecutionState(state);
+#endif
+}
+
+BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX status, BOOL update) {
+#ifdef UNDER_CE
+    return ::GetSystemPowerStatusEx(status, update);
+#else
+    // The desktop reads its status afresh on every call.
+    (void)update;
+    wchar_t standIn[POWER_STATUS_CHARS];
+    const DWORD chars =
+        ::GetEnvironmentVariableW(POWER_STATUS_VARIABLE, standIn, POWER_STATUS_CHARS);
+    if (chars == 0) {
+        return ::GetSystemPowerStatus(status);
+    }
+    if (chars >= POWER_STATUS_CHARS || !ReadStandInPowerStatus(standIn, *status)) {
+        ::SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    return TRUE;
+#endif
 }
 
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES securityAttributes, SIZE_T stackSize,

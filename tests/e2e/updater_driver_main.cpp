@@ -3,6 +3,10 @@
 // pictures in between:
 //
 //   updater-driver start            presses Start, and waits until the run is under way
+//   updater-driver start-to-box     presses Start, waits for the box that asks first, and
+//                                   prints its place on the screen: x y width height
+//   updater-driver answer-box A     presses the box's Yes or No (A: yes | no) and waits until
+//                                   the run is under way, or for No until the window is idle
 //   updater-driver cancel-at P      waits until the bar stands at P % or more, presses Cancel
 //   updater-driver await-end S      waits up to S seconds for the run to end, and prints
 //                                   the status line as it reads on the screen
@@ -27,7 +31,8 @@ constexpr DWORD STEP_MS = 10000;  // for the window to answer a press
 constexpr DWORD RUN_MS = 600000;  // far longer than any run
 
 const char USAGE[] =
-    "usage: updater-driver start | cancel-at PERCENT | await-end SECONDS | close | where\n";
+    "usage: updater-driver start | start-to-box | answer-box yes|no | cancel-at PERCENT |\n"
+    "       await-end SECONDS | close | where\n";
 
 int Fail(const char* what) {
     fprintf(stderr, "updater-driver: %s\n", what);
@@ -80,6 +85,40 @@ int Start(UpdaterWindow& window) {
     return 0;
 }
 
+// The box must be whole on the screen: on the handheld's, a box that runs off its edge hides
+// its question or its buttons.
+int StartToBox(UpdaterWindow& window) {
+    if (!window.IsIdle() || !window.PressStart()) {
+        return Fail("Start could not be pressed");
+    }
+    const HWND box = window.AwaitBox(STEP_MS);
+    if (box == nullptr) {
+        return Fail("no box came");
+    }
+    RECT place;
+    GetWindowRect(box, &place);
+    if (place.left < 0 || place.top < 0 || place.right > GetSystemMetrics(SM_CXSCREEN) ||
+        place.bottom > GetSystemMetrics(SM_CYSCREEN)) {
+        return Fail("the box does not fit on the screen");
+    }
+    printf("%ld %ld %ld %ld\n", place.left, place.top, place.right - place.left,
+           place.bottom - place.top);
+    return 0;
+}
+
+int AnswerBox(UpdaterWindow& window, bool yes) {
+    const HWND box = window.AwaitBox(STEP_MS);
+    if (box == nullptr || !UpdaterWindow::PressBoxButton(box, yes ? IDYES : IDNO) ||
+        !WaitFor([&] { return !IsWindow(box); }, STEP_MS)) {
+        return Fail("the box could not be answered");
+    }
+    if (yes) {
+        return WaitFor([&] { return !window.IsIdle(); }, STEP_MS) ? 0 : Fail("no run began");
+    }
+    // No: the window stays as it was, and no run begins.
+    return WaitFor([&] { return !window.IsIdle(); }, STEP_MS / 10) ? Fail("a run began") : 0;
+}
+
 int CancelAt(UpdaterWindow& window, int percent) {
     if (!WaitFor([&] { return !window.IsRunning() || window.ProgressPosition() >= percent; },
                  RUN_MS) ||
@@ -130,7 +169,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     const wchar_t* step = argv[1];
     const bool takesNumber = wcscmp(step, L"cancel-at") == 0 || wcscmp(step, L"await-end") == 0;
-    if (takesNumber != (argc == 3) || argc > 3) {
+    const bool takesAnswer = wcscmp(step, L"answer-box") == 0;
+    if ((takesNumber || takesAnswer) != (argc == 3) || argc > 3 ||
+        (takesAnswer && wcscmp(argv[2], L"yes") != 0 && wcscmp(argv[2], L"no") != 0)) {
         fputs(USAGE, stderr);
         return 2;
     }
@@ -141,6 +182,12 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (wcscmp(step, L"start") == 0) {
         return Start(window);
+    }
+    if (wcscmp(step, L"start-to-box") == 0) {
+        return StartToBox(window);
+    }
+    if (takesAnswer) {
+        return AnswerBox(window, wcscmp(argv[2], L"yes") == 0);
     }
     if (wcscmp(step, L"cancel-at") == 0) {
         return CancelAt(window, static_cast<int>(number));

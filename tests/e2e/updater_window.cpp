@@ -78,6 +78,23 @@ bool UpdaterWindow::Find(DWORD timeoutMs, DWORD processId) {
         timeoutMs);
 }
 
+HWND UpdaterWindow::AwaitBox(DWORD timeoutMs) const {
+    HWND box = nullptr;
+    WaitFor(
+        [&] {
+            box = nullptr;
+            for (HWND w = FindWindowW(L"#32770", nullptr); w != nullptr && box == nullptr;
+                 w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+                if (GetWindow(w, GW_OWNER) == window_ && IsWindowVisible(w)) {
+                    box = w;
+                }
+            }
+            return box != nullptr;
+        },
+        timeoutMs);
+    return box;
+}
+
 int UpdaterWindow::ProgressPosition() const {
     DWORD_PTR position = 0;
     if (SendMessageTimeoutW(progress_, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, ANSWER_MS, &position) ==

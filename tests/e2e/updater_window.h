@@ -37,6 +37,12 @@ public:
     // A run in progress: Start disabled, Close reading "Cancel".
     bool IsRunning() const { return !StartEnabled() && CloseCaption() == L"Cancel"; }
 
+    // Waits up to timeoutMs for a message box that the window owns to be shown; null when
+    // none came. Its button with identifier id (IDYES, IDNO, ...) is pressed as the user
+    // presses it.
+    HWND AwaitBox(DWORD timeoutMs) const;
+    static bool PressBoxButton(HWND box, int id) { return Press(GetDlgItem(box, id), 1); }
+
     // Asks the window to close, as the system does when it shuts a program down.
     void AskToClose() const { PostMessageW(window_, WM_CLOSE, 0, 0); }
 

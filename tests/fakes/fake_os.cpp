@@ -77,6 +77,12 @@ struct World {
     HandleCloses closes[CLOSE_TABLE_SIZE] = {};
 
     bool threadCreationFails = false;
+
+    fake::Wakefulness awake = {};
+    fake::PowerSupply power = {
+        {AC_LINE_ONLINE, BATTERY_FLAG_HIGH, 100, 0, BATTERY_LIFE_UNKNOWN, BATTERY_LIFE_UNKNOWN},
+        false,
+        0};
 };
 
 World g_world;
@@ -331,6 +337,13 @@ DWORD ListSleeve(const std::wstring& port) {
     return instance;
 }
 
+const Wakefulness& Awake() {
+    return g_world.awake;
+}
+PowerSupply& Power() {
+    return g_world.power;
+}
+
 void FailThreadCreation() {
     g_world.threadCreationFails = true;
 }
@@ -504,6 +517,33 @@ DWORD GetTickCount() {
 void Sleep(DWORD milliseconds) {
     Record(fake::Call::Sleep, milliseconds);
     g_world.ticks += milliseconds;
+}
+
+void SystemIdleTimerReset() {
+    fake::Wakefulness& awake = g_world.awake;
+    if (awake.idleTimerResets++ == 0) {
+        awake.firstResetTick = g_world.ticks;
+    } else {
+        awake.longestResetGapMs =
+            std::max(awake.longestResetGapMs, g_world.ticks - awake.lastResetTick);
+    }
+    awake.lastResetTick = g_world.ticks;
+}
+
+EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE state) {
+    const EXECUTION_STATE previous = g_world.awake.executionState;
+    g_world.awake.executionState = state;
+    g_world.awake.statesSet |= state;
+    return previous;
+}
+
+BOOL GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX status, BOOL) {
+    ++g_world.power.reads;
+    if (g_world.power.readFails) {
+        return FALSE;
+    }
+    *status = g_world.power.status;
+    return TRUE;
 }
 
 LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM desired, PHKEY result) {

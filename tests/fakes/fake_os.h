@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/os.h"
+
 namespace fake {
 
 // --- Clock -------------------------------------------------------------------------------
@@ -187,6 +189,28 @@ int CloseCount(HANDLE handle);
 // os::CreateThread starts a real thread, unless this was called since ResetWorld: then it
 // starts none and returns null, as when the platform has no room for another thread.
 void FailThreadCreation();
+
+// --- Staying awake, and the power supply --------------------------------------------------
+
+// How the code under test has kept the machine awake since ResetWorld.
+struct Wakefulness {
+    int idleTimerResets;
+    uint32_t firstResetTick;         // with at least one reset
+    uint32_t lastResetTick;          // with at least one reset
+    uint32_t longestResetGapMs;      // between two resets in a row; 0 with fewer than two
+    EXECUTION_STATE executionState;  // as last set, 0 before the first SetThreadExecutionState
+    EXECUTION_STATE statesSet;       // every state set since ResetWorld, or'ed together
+};
+const Wakefulness& Awake();
+
+// What GetSystemPowerStatusEx reports: after ResetWorld, mains power and a full battery.
+// With readFails, the call fails.
+struct PowerSupply {
+    SYSTEM_POWER_STATUS_EX status;
+    bool readFails;
+    int reads;  // calls made
+};
+PowerSupply& Power();
 
 // --- Faults inside a run ------------------------------------------------------------------
 

@@ -12,6 +12,10 @@ using fake::CHUNK_DATA_BYTES;
 using world::Outcome;
 using world::UpdateWorld;
 
+// The handheld suspends after a minute without input at the shortest setting; a run resets
+// its idle timer at least this often.
+constexpr uint32_t MOST_AWAKE_GAP_MS = 10000;
+
 // The receiver's CRC, worked bit by bit (not the program's table).
 uint16_t ReferenceCrc(const uint8_t* data, size_t length) {
     uint16_t r = 0xFFFF;
@@ -103,6 +107,7 @@ TEST(UpdateRun, CompleteRunLeavesTheReceiverWithTheNewRom) {
     EXPECT_EQ(outcome.messagesAfterFinish, 0);
     EXPECT_EQ(PortCloses(), 1);
     EXPECT_EQ(outcome.allocations, 0);
+    EXPECT_TRUE(outcome.keptAwakeThenReleased);
 
     // The bar climbed only forward to 100 and went back to 0 at the end.
     std::vector<int> climb = world::BarPositions();
@@ -139,6 +144,11 @@ ReceiverScenario FlippedBits() {
     s.flipTimes[17] = 1;
     return s;
 }
+ReceiverScenario SilentMinuteOfErase() {
+    ReceiverScenario s;
+    s.eraseMs = 60000;
+    return s;
+}
 ReceiverScenario PacedWithEndMarkerRefused() {
     ReceiverScenario s;
     s.paced = true;
@@ -154,6 +164,7 @@ TEST(UpdateRun, ReceiverThatRejectsOrChattersStillGetsTheWholeImage) {
         {"bits flipped on the line", FlippedBits(), 21},
         {"paced line, chunk 4 rejected three times, end marker answered 'N'",
          PacedWithEndMarkerRefused(), 21},
+        {"silent for 60 s in the erase before its 'E'", SilentMinuteOfErase(), 18},
     };
     for (const Recovery& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,6 +178,7 @@ TEST(UpdateRun, ReceiverThatRejectsOrChattersStillGetsTheWholeImage) {
         climb.pop_back();
         EXPECT_TRUE(OnlyForward(climb));
         EXPECT_EQ(outcome.allocations, 0);
+        EXPECT_LE(outcome.longestAwakeGapMs, MOST_AWAKE_GAP_MS);
     }
 }
 
@@ -265,8 +277,8 @@ TEST(UpdateRun, EachFailureEndsTheRunWithItsOwnMessage) {
         {"exception raised reading the port's settings", ReceiverScenario{},
          [] { Inject(fake::Fault::RAISED, fake::Call::GetCommState, 0); }, L"", false, 0, false},
         {"access violation in the speed switch", ReceiverScenario{},
-         [] { Inject(fake::Fault::ACCESS_VIOLATION, fake::Call::DeviceIoControl, 0); }, L"",
-         false, 0, false},
+         [] { Inject(fake::Fault::ACCESS_VIOLATION, fake::Call::DeviceIoControl, 0); }, L"", false,
+         0, false},
         {"division by zero writing chunk 0", ReceiverScenario{},
          [] { Inject(fake::Fault::DIVIDE_BY_ZERO, fake::Call::WriteFile, 7); }, L"", true, 0,
          false},
@@ -295,6 +307,8 @@ TEST(UpdateRun, EachFailureEndsTheRunWithItsOwnMessage) {
         EXPECT_EQ(world.Receiver().chunksReceived, c.chunksReceived);
         EXPECT_EQ(world.Receiver().romIdentical, c.romComplete);
         EXPECT_EQ(outcome.allocations, 0);
+        EXPECT_TRUE(outcome.keptAwakeThenReleased);
+        EXPECT_LE(outcome.longestAwakeGapMs, MOST_AWAKE_GAP_MS);
         if (c.limitMs != 0) {
             const uint32_t waited = fake::Calls().back().tick - fake::SentBytes().back().tick;
             EXPECT_GT(waited, c.limitMs);
@@ -352,6 +366,7 @@ TEST(UpdateRun, CancellationAtEveryPortCallEndsCleanly) {
         EXPECT_FALSE(TrafficAfterCall(k));
         EXPECT_EQ(PortCloses(), 1);
         EXPECT_EQ(outcome.allocations, 0);
+        EXPECT_TRUE(outcome.keptAwakeThenReleased);
         if (HasFailure()) {
             break;  // one broken point tells the story; don't drown it
         }
@@ -368,6 +383,7 @@ TEST(UpdateRun, SilentEraseWaitsUntilCancelled) {
     EXPECT_EQ(world.Receiver().chunksReceived, 0u);
     // Far past the erase limit of 30 s: a silent receiver is not timed out.
     EXPECT_GT(fake::Calls().back().tick, 60000u * 5);
+    EXPECT_LE(outcome.longestAwakeGapMs, MOST_AWAKE_GAP_MS);
 }
 
 TEST(UpdateRun, TickCountWrappingDuringTheRunChangesNothing) {

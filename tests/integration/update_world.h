@@ -13,6 +13,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -84,6 +85,11 @@ struct Outcome {
     int finishMessages;       // WM_UPGRADE_FINISHED posted to the main window
     int messagesAfterFinish;  // anything the worker posted after it
     long allocations;         // heap allocations during the run
+    // The longest the run let pass without resetting the idle timer: between two resets,
+    // or between its start or end and the nearest reset.
+    uint32_t longestAwakeGapMs;
+    // It held the machine awake (ES_CONTINUOUS | ES_SYSTEM_REQUIRED) and let it go again.
+    bool keptAwakeThenReleased;
 };
 
 class UpdateWorld {
@@ -107,9 +113,19 @@ public:
         BarPositions().clear();
         BarPositions().reserve(4096);
         const long before = fake::AllocationCount();
+        const uint32_t startTick = os::GetTickCount();
         UpgradeThread(nullptr);
         Outcome outcome;
         outcome.allocations = fake::AllocationCount() - before;
+        const fake::Wakefulness& awake = fake::Awake();
+        outcome.longestAwakeGapMs =
+            awake.idleTimerResets == 0
+                ? os::GetTickCount() - startTick
+                : std::max<uint32_t>({awake.firstResetTick - startTick, awake.longestResetGapMs,
+                                      os::GetTickCount() - awake.lastResetTick});
+        const EXECUTION_STATE held = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+        outcome.keptAwakeThenReleased =
+            (awake.statesSet & held) == held && awake.executionState == ES_CONTINUOUS;
         outcome.status = g_statusText;
         outcome.time = g_timeText;
         outcome.finishMessages = 0;

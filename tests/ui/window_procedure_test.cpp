@@ -59,8 +59,8 @@ public:
 };
 
 std::wstring TextOf(HWND window) {
-    wchar_t text[64];
-    GetWindowTextW(window, text, 64);
+    wchar_t text[256];
+    GetWindowTextW(window, text, 256);
     return text;
 }
 
@@ -301,8 +301,8 @@ TEST_F(RunControl, ClosingFromOutsideDuringARunEndsPromptlyAtAnyMoment) {
     }
 }
 
-// The error boxes, answered OK as soon as they are shown: what each said, and how it was
-// made (its owner, icon and buttons).
+// The boxes, answered as soon as they are shown (OK, unless a test chooses otherwise): what
+// each said, and how it was made (its owner, icon and buttons).
 struct Box {
     std::wstring caption, text;
     bool owned;
@@ -311,6 +311,8 @@ struct Box {
 };
 std::vector<Box> g_boxes;
 HHOOK g_boxHook;
+int g_answer = IDOK;             // the button pressed, or:
+constexpr int PRESS_ENTER = -1;  // the key that presses the default button
 
 std::wstring ClassOf(HWND window) {
     wchar_t className[32] = L"";
@@ -336,7 +338,11 @@ LRESULT CALLBACK AnswerTheBox(int code, WPARAM wParam, LPARAM lParam) {
             }
         }
         g_boxes.push_back(box);
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
+        if (g_answer == PRESS_ENTER) {
+            PostMessageW(window, WM_KEYDOWN, VK_RETURN, 0);
+        } else {
+            PostMessageW(window, WM_COMMAND, g_answer, 0);
+        }
     }
     return CallNextHookEx(g_boxHook, code, wParam, lParam);
 }
@@ -354,6 +360,7 @@ class WithErrorBoxes : public RunControl {
 protected:
     void SetUp() override {
         g_boxes.clear();
+        g_answer = IDOK;
         g_boxHook = SetWindowsHookExW(WH_CBT, AnswerTheBox, nullptr, GetCurrentThreadId());
         RunControl::SetUp();
     }
@@ -415,6 +422,79 @@ TEST_F(WithoutCancelEvent, TheBoxSaysSoAndTheWindowIsMadeAllTheSameButStartsNoRu
 
     Press(g_hCloseButton);
     EXPECT_FALSE(IsWindow(g_hMainWnd));
+}
+
+// Start on each power supply: a box only on battery with a known charge below 20 % or a
+// critical flag, the figure as read. No leaves the window idle, with no run made and
+// nothing sent; Yes, or no box, starts the run as ever (here the listed receiver never
+// answers the loader).
+TEST_F(WithErrorBoxes, StartOnALowBatteryAsksFirst) {
+    const std::wstring advice =
+        L". Connect the handheld to mains power before updating: a handheld that switches off "
+        L"during the update leaves the receiver without a complete ROM. Update anyway?";
+    const std::wstring lowAt12 = L"The battery is low (12%)" + advice;
+    const std::wstring lowAt19 = L"The battery is low (19%)" + advice;
+    const std::wstring lowWithoutFigure = L"The battery is low" + advice;
+    struct Supply {
+        const char* name;
+        BYTE acLine, flag, percent;
+        bool readFails;
+        const std::wstring* asked;  // the box's text, null for none
+        int answer;                 // to the box
+    };
+    const Supply supplies[] = {
+        {"battery at 12 %, No", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 12, false, &lowAt12, IDNO},
+        {"battery at 12 %, Enter: No is the default", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 12, false,
+         &lowAt12, PRESS_ENTER},
+        {"battery at 19 %, Yes", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 19, false, &lowAt19, IDYES},
+        {"battery at 20 %", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 20, false, nullptr, 0},
+        {"battery, charge unknown", AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 255, false, nullptr, 0},
+        {"mains at 5 %", AC_LINE_ONLINE, BATTERY_FLAG_CHARGING, 5, false, nullptr, 0},
+        {"line unknown at 5 %", AC_LINE_UNKNOWN, BATTERY_FLAG_LOW, 5, false, nullptr, 0},
+        {"critical flag without a figure, No", AC_LINE_OFFLINE, BATTERY_FLAG_CRITICAL, 255, false,
+         &lowWithoutFigure, IDNO},
+        {"critical flag without a figure, Yes", AC_LINE_OFFLINE, BATTERY_FLAG_CRITICAL, 255, false,
+         &lowWithoutFigure, IDYES},
+        {"flag unknown (every bit set) at 12 %, No", AC_LINE_OFFLINE, BATTERY_FLAG_UNKNOWN, 12,
+         false, &lowAt12, IDNO},
+        {"no battery, line offline", AC_LINE_OFFLINE, BATTERY_FLAG_NO_BATTERY, 0, false, nullptr,
+         0},
+        {"status unreadable", AC_LINE_OFFLINE, BATTERY_FLAG_CRITICAL, 5, true, nullptr, 0},
+    };
+    for (const Supply& supply : supplies) {
+        SCOPED_TRACE(supply.name);
+        g_boxes.clear();
+        fake::ResetWorld();
+        fake::ListSleeve(L"COM5:");
+        fake::Power().status.ACLineStatus = supply.acLine;
+        fake::Power().status.BatteryFlag = supply.flag;
+        fake::Power().status.BatteryLifePercent = supply.percent;
+        fake::Power().readFails = supply.readFails;
+        // A box that should not come is answered No: the row fails instead of waiting on it.
+        g_answer = supply.asked != nullptr ? supply.answer : IDNO;
+
+        Press(g_hStartButton);
+        EXPECT_EQ(fake::Power().reads, 1);
+        if (supply.asked != nullptr) {
+            ASSERT_EQ(g_boxes.size(), 1u);
+            EXPECT_EQ(g_boxes[0].text, *supply.asked);
+            EXPECT_EQ(g_boxes[0].caption, L"Software upgrade");
+            EXPECT_TRUE(g_boxes[0].owned) << "the window must not take presses meanwhile";
+            EXPECT_EQ(g_boxes[0].icon, LoadIconW(nullptr, IDI_WARNING));
+            EXPECT_EQ(g_boxes[0].buttons, (std::vector<int>{IDYES, IDNO}));
+        } else {
+            EXPECT_TRUE(g_boxes.empty());
+        }
+        if (supply.asked != nullptr && supply.answer != IDYES) {
+            EXPECT_TRUE(Idle());
+            EXPECT_EQ(fake::Port().opens, 0) << "a run was made";
+            EXPECT_TRUE(fake::SentBytes().empty());
+        } else {
+            ASSERT_TRUE(harness::PumpUntil(RunOver));
+            EXPECT_EQ(fake::Port().opens, 1);
+            EXPECT_STREQ(g_statusText, L"GPS update not supported");
+        }
+    }
 }
 
 }  // namespace
