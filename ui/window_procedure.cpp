@@ -10,11 +10,11 @@ HANDLE g_hWorkerThread;
 
 namespace {
 
-// Runs started whose end has not been reported yet. Each run reports its end exactly once,
-// as its last act, and ends a moment later; a press of Start handled in between may find
-// the thread ended and start the next run before the previous run's report is handled.
-// Only the report that brings this to 0, that of the current run, puts the window back.
-unsigned g_unreportedRuns;
+// A run is going from its Start until its report of its end has been handled here. Each
+// run reports its end exactly once, as its last act, and ends a moment later: its thread
+// may have ended while its report still waits in the queue, and a press handled then must
+// neither start a second run nor close the window before the run's last status is shown.
+bool g_runGoing;
 
 // Named, so that every copy of the program shares the one cancel signal.
 const wchar_t CANCEL_EVENT_NAME[] = L"Vandrel Event";
@@ -45,11 +45,6 @@ void ShowError(const wchar_t* text) {
     MessageBoxW(nullptr, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
 }
 
-// A null handle (no run yet, or its thread could not be made) fails the wait: no run.
-bool IsRunInProgress() {
-    return WaitForSingleObject(g_hWorkerThread, 0) == WAIT_TIMEOUT;
-}
-
 // Closes the handle of a run that has ended; nothing else needs it once it has.
 void ReleaseWorkerThread() {
     if (g_hWorkerThread != nullptr) {
@@ -74,7 +69,7 @@ void WaitForWorkerServingSends() {
 }
 
 void PressStart() {
-    if (IsRunInProgress()) {
+    if (g_runGoing) {
         return;
     }
     // A run that could not be cancelled would hold the window's end until it ended by
@@ -90,7 +85,7 @@ void PressStart() {
     if (g_hWorkerThread == nullptr) {
         ShowError(THREAD_CREATION_FAILED);
     } else {
-        ++g_unreportedRuns;
+        g_runGoing = true;
     }
     // Also when no thread was made: Start stays disabled, and the next press of the button
     // that reads "Cancel" finds no run and closes the window.
@@ -100,7 +95,7 @@ void PressStart() {
 
 // During a run, Close only cancels it; the window stays until the worker reports the end.
 void PressClose(HWND window) {
-    if (IsRunInProgress()) {
+    if (g_runGoing) {
         SignalCancel();
     } else {
         DestroyWindow(window);
@@ -108,7 +103,7 @@ void PressClose(HWND window) {
 }
 
 void OnCreate() {
-    g_unreportedRuns = 0;
+    g_runGoing = false;
     g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, CANCEL_EVENT_NAME);
     if (g_hCancelEvent == nullptr) {
         // The window is made all the same, and can still be closed; it starts no runs.
@@ -130,12 +125,7 @@ void OnPaint() {
 }
 
 void OnFinished() {
-    if (g_unreportedRuns > 0) {
-        --g_unreportedRuns;
-    }
-    if (g_unreportedRuns > 0) {
-        return;  // an earlier run's report: the current run goes on
-    }
+    g_runGoing = false;
     SetWindowTextW(g_hCloseButton, CLOSE_TEXT);
     EnableWindow(g_hStartButton, TRUE);
     ResetProgress();

@@ -1,12 +1,13 @@
 // The main window's procedure and run control: it starts one worker run per press of
-// Start, turns Close into Cancel while a run is in progress, puts the window back when the
-// worker reports the end of the current run (not of an earlier one), and on destruction
-// stops any run and waits for it before ending the message loop. A window whose cancel
-// event could not be made starts no run: each press of Start says so again.
+// Start, turns Close into Cancel while a run is going, puts the window back when the
+// worker reports the end of the run, and on destruction stops any run and waits for it
+// before ending the message loop. A window whose cancel event could not be made starts no
+// run: each press of Start says so again.
 //
-// A run is in progress exactly while g_hWorkerThread refers to a thread that has not
-// ended. The handle of an ended run is closed when the next Start replaces it or when the
-// window is destroyed, whichever comes first.
+// A run is going from the Start that made its thread until its report of its end has been
+// handled, also in the moment between the thread's end and that report: a Start pressed
+// then does nothing, and Close only cancels. The handle of an ended run is closed when the
+// next Start replaces it or when the window is destroyed, whichever comes first.
 #pragma once
 
 #include <windows.h>
