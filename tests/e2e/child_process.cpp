@@ -6,15 +6,32 @@ namespace {
 
 constexpr DWORD END_WAIT_MS = 5000;
 
+// "call: error N, the system's text", for the error that the call has just left.
+std::string Failed(const char* call) {
+    const DWORD error = GetLastError();
+    char text[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   text, sizeof text, nullptr);
+    std::string said = text;
+    said.erase(said.find_last_not_of(" \r\n") + 1);
+    return std::string(call) + ": error " + std::to_string(error) + ", " +
+           (said.empty() ? "no text for it" : said);
+}
+
 }  // namespace
 
 bool ChildProcess::Start(const std::wstring& program, const std::wstring& arguments,
                          const std::wstring& directory) {
     End();
+    startFailure_.clear();
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE nothing =
         CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     &inheritable, OPEN_EXISTING, 0, nullptr);
+    if (nothing == INVALID_HANDLE_VALUE) {
+        startFailure_ = Failed("CreateFileW(NUL)");
+        return false;
+    }
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -29,6 +46,9 @@ bool ChildProcess::Start(const std::wstring& program, const std::wstring& argume
     writableLine.push_back(L'\0');
     const BOOL started = CreateProcessW(program.c_str(), writableLine.data(), nullptr, nullptr,
                                         TRUE, 0, nullptr, directory.c_str(), &startup, &info_);
+    if (!started) {
+        startFailure_ = Failed("CreateProcessW");  // before CloseHandle changes the last error
+    }
     CloseHandle(nothing);
     if (!started) {
         info_ = {};

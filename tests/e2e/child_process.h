@@ -14,9 +14,13 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts program (a path) with the arguments after its name, in directory. Its console
-    // output is dropped.
+    // output is dropped. False if it could not be started; StartFailure then says why.
     bool Start(const std::wstring& program, const std::wstring& arguments,
                const std::wstring& directory);
+
+    // Why the last Start failed: the call that failed, its error code and the system's
+    // text for it ("CreateProcessW: error 2, File not found."). Empty after a start.
+    const std::string& StartFailure() const { return startFailure_; }
 
     DWORD Id() const { return info_.dwProcessId; }
 
@@ -28,4 +32,5 @@ public:
 
 private:
     PROCESS_INFORMATION info_ = {};
+    std::string startFailure_;
 };
