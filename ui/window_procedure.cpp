@@ -10,11 +10,11 @@ HANDLE g_hWorkerThread;
 
 namespace {
 
-// A run is going from its Start until its report of its end has been handled here. Each
-// run reports its end exactly once, as its last act, and ends a moment later: its thread
-// may have ended while its report still waits in the queue, and a press handled then must
-// neither start a second run nor close the window before the run's last status is shown.
-bool g_runGoing;
+// A run's report of its end has not been handled yet. Each run reports its end exactly
+// once, as its last act, and ends a moment later: its thread may have ended while its
+// report still waits in the queue, and a press handled then must neither start a second
+// run nor close the window before the run's last status is shown.
+bool g_runUnreported;
 
 // Named, so that every copy of the program shares the one cancel signal.
 const wchar_t CANCEL_EVENT_NAME[] = L"Vandrel Event";
@@ -45,6 +45,13 @@ void ShowError(const wchar_t* text) {
     MessageBoxW(nullptr, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
 }
 
+// A run is going from the Start that made its thread until its report has been handled and
+// its thread has ended, whichever comes last: one worker thread at a time. (A null handle,
+// no run yet or a thread that could not be made, fails the wait.)
+bool IsRunGoing() {
+    return g_runUnreported || WaitForSingleObject(g_hWorkerThread, 0) == WAIT_TIMEOUT;
+}
+
 // Closes the handle of a run that has ended; nothing else needs it once it has.
 void ReleaseWorkerThread() {
     if (g_hWorkerThread != nullptr) {
@@ -69,7 +76,7 @@ void WaitForWorkerServingSends() {
 }
 
 void PressStart() {
-    if (g_runGoing) {
+    if (IsRunGoing()) {
         return;
     }
     // A run that could not be cancelled would hold the window's end until it ended by
@@ -85,7 +92,7 @@ void PressStart() {
     if (g_hWorkerThread == nullptr) {
         ShowError(THREAD_CREATION_FAILED);
     } else {
-        g_runGoing = true;
+        g_runUnreported = true;
     }
     // Also when no thread was made: Start stays disabled, and the next press of the button
     // that reads "Cancel" finds no run and closes the window.
@@ -95,7 +102,7 @@ void PressStart() {
 
 // During a run, Close only cancels it; the window stays until the worker reports the end.
 void PressClose(HWND window) {
-    if (g_runGoing) {
+    if (IsRunGoing()) {
         SignalCancel();
     } else {
         DestroyWindow(window);
@@ -103,7 +110,7 @@ void PressClose(HWND window) {
 }
 
 void OnCreate() {
-    g_runGoing = false;
+    g_runUnreported = false;
     g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, CANCEL_EVENT_NAME);
     if (g_hCancelEvent == nullptr) {
         // The window is made all the same, and can still be closed; it starts no runs.
@@ -125,7 +132,7 @@ void OnPaint() {
 }
 
 void OnFinished() {
-    g_runGoing = false;
+    g_runUnreported = false;
     SetWindowTextW(g_hCloseButton, CLOSE_TEXT);
     EnableWindow(g_hStartButton, TRUE);
     ResetProgress();

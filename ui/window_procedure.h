@@ -5,9 +5,10 @@
 // run: each press of Start says so again.
 //
 // A run is going from the Start that made its thread until its report of its end has been
-// handled, also in the moment between the thread's end and that report: a Start pressed
-// then does nothing, and Close only cancels. The handle of an ended run is closed when the
-// next Start replaces it or when the window is destroyed, whichever comes first.
+// handled and its thread has ended, whichever comes last. So in the moment between the
+// thread's end and the report's handling, too, a Start does nothing and Close only cancels.
+// The handle of an ended run is closed when the next Start replaces it or when the window
+// is destroyed, whichever comes first.
 #pragma once
 
 #include <windows.h>
