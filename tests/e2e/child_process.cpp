@@ -5,6 +5,9 @@
 namespace {
 
 constexpr DWORD END_WAIT_MS = 5000;
+constexpr DWORD SECOND_START_AFTER_MS = 500;
+
+std::vector<std::string> g_refusalsOvercome;
 
 // "call: error N, the system's text", for the error that the call has just left.
 std::string Failed(const char* call) {
@@ -23,6 +26,26 @@ std::string Failed(const char* call) {
 bool ChildProcess::Start(const std::wstring& program, const std::wstring& arguments,
                          const std::wstring& directory) {
     End();
+    if (StartOnce(program, arguments, directory)) {
+        return true;
+    }
+    const std::string refusal = startFailure_;
+    Sleep(SECOND_START_AFTER_MS);
+    if (!StartOnce(program, arguments, directory)) {
+        startFailure_ = refusal + "; again " + std::to_string(SECOND_START_AFTER_MS) +
+                        " ms later: " + startFailure_;
+        return false;
+    }
+    g_refusalsOvercome.push_back(std::string(program.begin(), program.end()) + ": " + refusal);
+    return true;
+}
+
+const std::vector<std::string>& ChildProcess::RefusalsOvercome() {
+    return g_refusalsOvercome;
+}
+
+bool ChildProcess::StartOnce(const std::wstring& program, const std::wstring& arguments,
+                             const std::wstring& directory) {
     startFailure_.clear();
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE nothing =
