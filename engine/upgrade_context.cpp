@@ -41,12 +41,25 @@ void LeaveScope(const ErrorHandler& handler) {
 #ifndef UNDER_CE
 constexpr DWORD SEVERITY_SHIFT = 30;
 constexpr DWORD SEVERITY_WARNING = 2;              // error is 3; success 0 and notice 1
+constexpr DWORD CUSTOMER_BIT = 0x20000000;         // set in an application's own codes only
 constexpr DWORD MICROSOFT_CXX_THROW = 0xE06D7363;  // "\xE0msc"
+constexpr DWORD DIRECTION_FLAG = 0x400;            // in EFlags: string operations run backwards
+
+// The program's image as the loader mapped it, from its first byte to the size that its
+// headers give, once the landing is installed.
+DWORD64 g_imageStart = 0;
+DWORD64 g_imageEnd = 0;
 
 // What a call leaves below the caller's frame: the return address, and the 32 bytes of
 // home space that the callee may spill its register arguments to.
 constexpr DWORD64 CALL_FRAME_BYTES = 8 + 32;
 constexpr DWORD64 STACK_ALIGNMENT = 16;
+
+// Faulted inside the program's own code, or raised with one of its own codes.
+bool IsOwnFault(const EXCEPTION_RECORD& record) {
+    const DWORD64 at = reinterpret_cast<DWORD64>(record.ExceptionAddress);
+    return (at >= g_imageStart && at < g_imageEnd) || (record.ExceptionCode & CUSTOMER_BIT) != 0;
+}
 
 bool IsFault(DWORD code) {
     switch (code) {
@@ -64,17 +77,20 @@ bool IsFault(DWORD code) {
 // Vectored, so it sees a fault before any frame's handler: the engine's handlers are not
 // frames the platform knows of. A fault it takes resumes in LeaveForInnermostHandler, as
 // if the faulting code had called it: just below the faulting stack (the exception's own
-// records there are done with once execution resumes), aligned as a call leaves it.
+// records there are done with once execution resumes), aligned as a call leaves it, with
+// the direction flag clear as a call expects it.
 LONG CALLBACK LandFault(EXCEPTION_POINTERS* fault) {
+    const EXCEPTION_RECORD& record = *fault->ExceptionRecord;
     if (static_cast<DWORD>(g_threadInScope) != GetCurrentThreadId() ||
-        g_innermostHandler == nullptr || g_landing ||
-        !IsFault(fault->ExceptionRecord->ExceptionCode)) {
+        g_innermostHandler == nullptr || g_landing || !IsOwnFault(record) ||
+        !IsFault(record.ExceptionCode)) {
         return EXCEPTION_CONTINUE_SEARCH;
     }
     g_landing = true;
     CONTEXT& context = *fault->ContextRecord;
     context.Rsp = (context.Rsp & ~(STACK_ALIGNMENT - 1)) - CALL_FRAME_BYTES;
     context.Rip = reinterpret_cast<DWORD64>(LeaveForInnermostHandler);
+    context.EFlags &= ~DIRECTION_FLAG;
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -118,13 +134,18 @@ bool RunCatchingUpgradeErrors(UpgradeContext& context, void (*step)(UpgradeConte
 #ifdef UNDER_CE
 // The handheld has no vectored handlers, so there a fault inside a run ends the program, as
 // it did before the landing. A handheld compiler with structured exception handling would
-// put __try/__except around the run instead (UpgradeThread's call of RunUpdateSteps), its filter
-// taking the faults that LandFault takes; GCC has no __try.
+// put __try/__except around the run instead (UpgradeThread's call of RunUpdateSteps), its
+// filter taking the faults that LandFault takes; GCC has no __try.
 void InstallFaultLanding() {}
 #else
 void InstallFaultLanding() {
     static PVOID installed = nullptr;
     if (installed == nullptr) {
+        const auto* image = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));
+        const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+            image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+        g_imageStart = reinterpret_cast<DWORD64>(image);
+        g_imageEnd = g_imageStart + headers->OptionalHeader.SizeOfImage;
         installed = AddVectoredExceptionHandler(TRUE, LandFault);
     }
 }

@@ -11,9 +11,10 @@
 // run stays off the heap like a successful one. Engine code therefore keeps no objects
 // with destructors on the stack between a catch point and a raise site.
 //
-// A fault inside a handler's scope (an access violation, a division by zero, an exception
-// raised with RaiseException) leaves by the same exit, with errorText as it stood: the
-// handler catches it as it would an upgrade error. See InstallFaultLanding.
+// A fault of the program's own inside a handler's scope (an access violation or a division
+// by zero in the program's code, an exception raised with a customer's code) leaves by the
+// same exit, with errorText as it stood: the handler catches it as it would an upgrade
+// error. See InstallFaultLanding.
 #pragma once
 
 #include <windows.h>
@@ -48,13 +49,27 @@ UpgradeContext& InitContext(UpgradeContext& context);
 // the last upgrade error (a fault writes none).
 bool RunCatchingUpgradeErrors(UpgradeContext& context, void (*step)(UpgradeContext&));
 
-// Makes faults land in the innermost handler, once for the process; further calls change
-// nothing. Call it before the first run. A fault counts when its exception code says
-// warning or error (notices, such as a debugger's output or a C++ throw of GCC's, pass
-// by), except a debugger's breakpoint and single step, a guard page, a stack overflow
-// (there is no stack left to land on) and a C++ throw of Microsoft's, each meant for a
-// handler of its own. Only the thread inside RunCatchingUpgradeErrors is watched; a fault
-// on any other thread, or outside every handler, goes on to whatever handles it otherwise.
+// Makes the program's own faults land in the innermost handler, once for the process;
+// further calls change nothing. Call it before the first run.
+//
+// A fault is the program's own when it happens at an address inside the program's image
+// (the bounds are read here, once) or when it was raised with a code that has the customer
+// bit (0x20000000) set, as only an application's own codes do. Everything else, a fault
+// inside a system or C-library call above all, goes on to whatever handles it otherwise:
+// such a call may hold a lock (the heap's, the loader's, a critical section) or a handle
+// it has just made, and leaving it half-way would turn a crash into a hang or a leak.
+//
+// Of the program's own, a fault lands when its code's severity says warning or error (a
+// C++ throw of GCC's, 0x20474343, has severity success and passes by), except a
+// debugger's breakpoint and single step, a guard page, a stack overflow (it used up the
+// stack's guard page, which nothing here puts back: the thread would go on with no check
+// against the next overflow) and a C++ throw of Microsoft's, each meant for a handler of
+// its own. The landing clears the direction flag, which a fault inside a backward copy
+// leaves set and every function called afterwards expects clear.
+//
+// Only the thread inside RunCatchingUpgradeErrors is watched; a fault on any other thread,
+// or outside every handler, goes on to whatever handles it otherwise.
+//
 // The handheld has no vectored handlers: there it does nothing, and a fault ends the program.
 void InstallFaultLanding();
 

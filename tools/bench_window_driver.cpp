@@ -17,6 +17,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cwchar>
+#include <string>
 
 #include "tests/e2e/child_process.h"
 #include "tests/e2e/screen_lines.h"
@@ -43,10 +44,10 @@ uint64_t NowUs() {
 
 // Leaves the step: the programs launched are ended on the way out.
 struct Failure {
-    const char* what;
+    std::string what;
 };
 
-[[noreturn]] void Fail(const char* what) {
+[[noreturn]] void Fail(const std::string& what) {
     throw Failure{what};
 }
 
@@ -68,7 +69,7 @@ void Launch(ChildProcess& child, const wchar_t* program) {
     wchar_t directory[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, directory);
     if (!child.Start(program, L"", directory)) {
-        Fail("cannot launch the program");
+        Fail("cannot launch the program: " + child.StartFailure());
     }
 }
 
@@ -245,7 +246,7 @@ int wmain(int argc, wchar_t** argv) {
             return 2;
         }
     } catch (const Failure& failure) {
-        fprintf(stderr, "bench-window-driver: %s\n", failure.what);
+        fprintf(stderr, "bench-window-driver: %s\n", failure.what.c_str());
         return 1;
     }
     fflush(stdout);

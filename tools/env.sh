@@ -124,11 +124,18 @@ vandrel_preflight() {
     vandrel_configure
     cmake --build "$BUILD_DIR" --target preflight >/dev/null ||
         vandrel_missing "the preflight check would not build; run cmake --build $BUILD_DIR --target preflight"
-    local finding
-    if ! finding=$(wine "$BUILD_DIR/preflight.exe" </dev/null 2>/dev/null); then
+    # A start that Wine refuses leaves no finding: Wine's exit code and its last word on
+    # its error output then say why.
+    local finding status=0 said
+    said=$(mktemp)
+    finding=$(wine "$BUILD_DIR/preflight.exe" </dev/null 2>"$said") || status=$?
+    if ((status)); then
         finding=$(tr -d '\r' <<<"${finding#preflight: }")
-        vandrel_missing "${finding:-Wine could not run preflight.exe; install the packages wine and wine64}"
+        [[ -n $finding ]] || finding="Wine could not run preflight.exe (exit code $status: \
+$(tr -d '\r' <"$said" | grep -v '^$' | tail -n 1)); install the packages wine and wine64"
     fi
+    rm -f "$said"
+    ((status == 0)) || vandrel_missing "$finding"
 }
 
 vandrel_start_wine() {

@@ -11,11 +11,11 @@ HANDLE g_hWorkerThread;
 
 namespace {
 
-// Runs started whose end has not been reported yet. Each run reports its end exactly once,
-// as its last act, and ends a moment later; a press of Start handled in between may find
-// the thread ended and start the next run before the previous run's report is handled.
-// Only the report that brings this to 0, that of the current run, puts the window back.
-unsigned g_unreportedRuns;
+// A run's report of its end has not been handled yet. Each run reports its end exactly
+// once, as its last act, and ends a moment later: its thread may have ended while its
+// report still waits in the queue, and a press handled then must neither start a second
+// run nor close the window before the run's last status is shown.
+bool g_runUnreported;
 
 // Named, so that every copy of the program shares the one cancel signal.
 const wchar_t CANCEL_EVENT_NAME[] = L"Vandrel Event";
@@ -28,9 +28,11 @@ void ShowError(const wchar_t* text) {
     MessageBoxW(nullptr, text, MESSAGE_BOX_CAPTION, MB_OK | MB_ICONERROR);
 }
 
-// A null handle (no run yet, or its thread could not be made) fails the wait: no run.
-bool IsRunInProgress() {
-    return WaitForSingleObject(g_hWorkerThread, 0) == WAIT_TIMEOUT;
+// A run is going from the Start that made its thread until its report has been handled and
+// its thread has ended, whichever comes last: one worker thread at a time. (A null handle,
+// no run yet or a thread that could not be made, fails the wait.)
+bool IsRunGoing() {
+    return g_runUnreported || WaitForSingleObject(g_hWorkerThread, 0) == WAIT_TIMEOUT;
 }
 
 // Closes the handle of a run that has ended; nothing else needs it once it has.
@@ -57,7 +59,7 @@ void WaitForWorkerServingSends() {
 }
 
 void PressStart() {
-    if (IsRunInProgress()) {
+    if (IsRunGoing()) {
         return;
     }
     // A run that could not be cancelled would hold the window's end until it ended by
@@ -76,7 +78,7 @@ void PressStart() {
     if (g_hWorkerThread == nullptr) {
         ShowError(THREAD_CREATION_FAILED);
     } else {
-        ++g_unreportedRuns;
+        g_runUnreported = true;
     }
     // Also when no thread was made: Start stays disabled, and the next press of the button
     // that reads "Cancel" finds no run and closes the window.
@@ -86,7 +88,7 @@ void PressStart() {
 
 // During a run, Close only cancels it; the window stays until the worker reports the end.
 void PressClose(HWND window) {
-    if (IsRunInProgress()) {
+    if (IsRunGoing()) {
         SetEvent(g_hCancelEvent);
     } else {
         DestroyWindow(window);
@@ -94,7 +96,7 @@ void PressClose(HWND window) {
 }
 
 void OnCreate() {
-    g_unreportedRuns = 0;
+    g_runUnreported = false;
     g_hCancelEvent = CreateEventW(nullptr, TRUE, FALSE, CANCEL_EVENT_NAME);
     if (g_hCancelEvent == nullptr) {
         // The window is made all the same, and can still be closed; it starts no runs.
@@ -116,12 +118,7 @@ void OnPaint() {
 }
 
 void OnFinished() {
-    if (g_unreportedRuns > 0) {
-        --g_unreportedRuns;
-    }
-    if (g_unreportedRuns > 0) {
-        return;  // an earlier run's report: the current run goes on
-    }
+    g_runUnreported = false;
     SetWindowTextW(g_hCloseButton, CLOSE_TEXT);
     EnableWindow(g_hStartButton, TRUE);
     ResetProgress();

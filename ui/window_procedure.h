@@ -1,14 +1,15 @@
 // The main window's procedure and run control: it starts one worker run per press of
-// Start, turns Close into Cancel while a run is in progress, puts the window back when the
-// worker reports the end of the current run (not of an earlier one), and on destruction
-// stops any run and waits for it before ending the message loop. A window whose cancel
-// event could not be made starts no run: each press of Start says so again. On a low
-// battery, Start first asks whether to update anyway (ui/battery_warning.h); No leaves the
-// window idle.
+// Start, turns Close into Cancel while a run is going, puts the window back when the
+// worker reports the end of the run, and on destruction stops any run and waits for it
+// before ending the message loop. A window whose cancel event could not be made starts no
+// run: each press of Start says so again. On a low battery, Start first asks whether to
+// update anyway (ui/battery_warning.h); No leaves the window idle.
 //
-// A run is in progress exactly while g_hWorkerThread refers to a thread that has not
-// ended. The handle of an ended run is closed when the next Start replaces it or when the
-// window is destroyed, whichever comes first.
+// A run is going from the Start that made its thread until its report of its end has been
+// handled and its thread has ended, whichever comes last. So in the moment between the
+// thread's end and the report's handling, too, a Start does nothing and Close only cancels.
+// The handle of an ended run is closed when the next Start replaces it or when the window
+// is destroyed, whichever comes first.
 #pragma once
 
 #include <windows.h>

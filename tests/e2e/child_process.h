@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class ChildProcess {
 public:
@@ -14,9 +15,20 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts program (a path) with the arguments after its name, in directory. Its console
-    // output is dropped.
+    // output is dropped. A start that fails is tried once more after half a second: Wine
+    // has refused, once in a long soak, a start that it made on the run's replay. False if
+    // both failed; StartFailure then says why.
     bool Start(const std::wstring& program, const std::wstring& arguments,
                const std::wstring& directory);
+
+    // Why the last Start failed: the call that failed, its error code and the system's
+    // text for it ("CreateProcessW: error 2, File not found."), for each try. Empty after a
+    // start.
+    const std::string& StartFailure() const { return startFailure_; }
+
+    // The first tries' failures, program by program, of the starts that the second try
+    // made, in this process so far: for a summary, so that no refusal passes unseen.
+    static const std::vector<std::string>& RefusalsOvercome();
 
     DWORD Id() const { return info_.dwProcessId; }
 
@@ -27,5 +39,9 @@ public:
     void End();
 
 private:
+    bool StartOnce(const std::wstring& program, const std::wstring& arguments,
+                   const std::wstring& directory);
+
     PROCESS_INFORMATION info_ = {};
+    std::string startFailure_;
 };

@@ -534,7 +534,11 @@ class PrintTally : public ::testing::Environment {
         for (const auto& user : g_tally.users) {
             printf(" %s %d;", user.first.c_str(), user.second);
         }
-        printf("\n");
+        const std::vector<std::string>& refusals = ChildProcess::RefusalsOvercome();
+        printf("\nstarts made on the second try: %zu\n", refusals.size());
+        for (const std::string& refusal : refusals) {
+            printf("  first try refused: %s\n", refusal.c_str());
+        }
     }
 };
 

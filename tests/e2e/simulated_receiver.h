@@ -14,6 +14,8 @@ public:
     // Starts it. It ends by itself once the update is over, or once the updater has been
     // silent for silenceMs (from the start on, too).
     bool Start(const std::wstring& scenarioOptions, DWORD silenceMs);
+    // Why the last Start failed (ChildProcess::StartFailure).
+    const std::string& StartFailure() const { return process_.StartFailure(); }
 
     // Waits up to timeoutMs for it to end and reads its report; false if it did not end or
     // wrote no report.

@@ -98,14 +98,16 @@ bool UpdaterWorld::StartUpdater(ChildProcess& copy) {
 ::testing::AssertionResult UpdaterWorld::Launch(const std::wstring& receiverOptions,
                                                 DWORD silenceMs) {
     if (!StartUpdater(updater)) {
-        return ::testing::AssertionFailure() << "vandrel.exe did not start";
+        return ::testing::AssertionFailure()
+               << "vandrel.exe did not start: " << updater.StartFailure();
     }
     if (!window.Find(WINDOW_MS, updater.Id())) {
         return ::testing::AssertionFailure() << "the updater's window did not appear";
     }
     lines_ = std::make_unique<ScreenLines>(window);
     if (!receiver.Start(receiverOptions, silenceMs)) {
-        return ::testing::AssertionFailure() << "receiver-sim.exe did not start";
+        return ::testing::AssertionFailure()
+               << "receiver-sim.exe did not start: " << receiver.StartFailure();
     }
     return ::testing::AssertionSuccess();
 }

@@ -120,6 +120,24 @@ void FaultOnAnotherThread(UpgradeContext&) {
 void IllegalInstruction(UpgradeContext&) {
     __builtin_trap();
 }
+// A fault in the middle of a backward copy, which runs with the direction flag set.
+void FaultCopyingBackwards(UpgradeContext&) {
+    asm volatile("std\n\tud2");
+}
+// A bad pointer handed to a system call that checks it by faulting and handling the fault:
+// the call's own handler comes after the program's, and counts as one passed on to.
+void BadPointerToTheSystem(UpgradeContext&) {
+    if (lstrlenW(reinterpret_cast<LPCWSTR>(1)) == 0) {
+        ++g_passedOn;
+    }
+}
+// Whether the direction flag is set; it is cleared, so that a failing check spreads no
+// further.
+bool TakeDirectionFlag() {
+    uint64_t flags;
+    asm volatile("pushfq\n\tpopq %0\n\tcld" : "=r"(flags));
+    return (flags & 0x400) != 0;
+}
 
 TEST_F(ErrorModel, OnlyFaultsOfTheThreadInsideAHandlerLandThere) {
     static const PVOID counter = AddVectoredExceptionHandler(FALSE, CountPassedOn);
@@ -134,13 +152,20 @@ TEST_F(ErrorModel, OnlyFaultsOfTheThreadInsideAHandlerLandThere) {
         {"a C++ throw of Microsoft's", RaiseIn<0xE06D7363>, false},
         {"a fault on another thread", FaultOnAnotherThread, false},
         {"an illegal instruction", IllegalInstruction, true},
+        {"a fault in a backward copy", FaultCopyingBackwards, true},
+        {"an error code of the program's own, raised", RaiseIn<0xE0564E44>, true},
+        {"an access violation raised outside the image", RaiseIn<EXCEPTION_ACCESS_VIOLATION>,
+         false},
+        {"a bad pointer handed to the system", BadPointerToTheSystem, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         g_passedOn = 0;
         wcscpy(context.errorText, L"as it stood");
         const long before = fake::AllocationCount();
-        EXPECT_EQ(RunCatchingUpgradeErrors(context, c.step), !c.landed);
+        const bool ran = RunCatchingUpgradeErrors(context, c.step);
+        EXPECT_FALSE(TakeDirectionFlag());
+        EXPECT_EQ(ran, !c.landed);
         if (c.landed) {
             EXPECT_EQ(fake::AllocationCount() - before, 0);
         }
