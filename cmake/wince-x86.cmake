@@ -1,8 +1,7 @@
-# Cross-build of the program for a Windows CE 3.0 handheld (x86), from the handheld's own
-# headers and its libraries' export lists (VANDREL_CE_SDK, by default ../shared/ce-sdk beside
-# the project): no desktop Windows header and no desktop library reaches it. A handheld of
-# another processor takes another compiler prefix (CeGCC's arm-mingw32ce, say) and the same
-# file otherwise.
+# Cross-build of the program for a Windows CE 3.0 handheld (x86): the i686 compiler's own
+# Windows headers with the handheld's differences declared in platform/wince/handheld.h, and
+# nothing linked but import libraries made from the handheld's export lists (VANDREL_CE_SDK,
+# by default ../shared/ce-sdk beside the project) and the compiler's helpers.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(VANDREL_HANDHELD ON)
@@ -28,22 +27,24 @@ endif()
 # Kept for the compiler checks, which run this file again in projects of their own.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANDREL_CE_SDK)
 
-# The compiler's own headers (stdint.h, stdarg.h, intrinsics), then the handheld's C library
-# and Windows headers. Debian's stddef.h and stdarg.h end by including the next of their
-# name, which the handheld's C library does not have: platform/wince/include holds an empty
-# one of each, last on the path.
-execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=include
-    OUTPUT_VARIABLE COMPILER_INCLUDE OUTPUT_STRIP_TRAILING_WHITESPACE)
-set(CMAKE_CXX_FLAGS_INIT "-nostdinc -isystem ${COMPILER_INCLUDE} \
--isystem ${VANDREL_CE_SDK}/mingwrt/include -isystem ${VANDREL_CE_SDK}/w32api/include \
--idirafter ${CMAKE_CURRENT_LIST_DIR}/../platform/wince/include \
--D_WIN32_WCE=0x300 -DUNDER_CE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables \
--fno-threadsafe-statics")
+# On Windows CE for x86 every system call, and every procedure the system calls back (window
+# and thread procedures, the entry point), is __cdecl: the caller pops the arguments. The
+# handheld's own compilers make WINAPI and CALLBACK mean that, and so does this build
+# (platform/wince/handheld.h, read before any header).
+# The processors of Windows CE 3.0 x86 machines (486, Pentium, Elan, Geode) have no cmov and
+# nothing later: the code is for the 486.
+get_filename_component(VANDREL_HANDHELD_H ${CMAKE_CURRENT_LIST_DIR}/../platform/wince/handheld.h
+    ABSOLUTE)
+set(CMAKE_CXX_FLAGS_INIT "-march=i486 -D_WIN32_WCE=0x300 -DUNDER_CE -include ${VANDREL_HANDHELD_H} \
+-fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-threadsafe-statics")
 set(CMAKE_RC_FLAGS_INIT "-D_WIN32_WCE=0x300 -DUNDER_CE")
 
 # No C runtime and no desktop library: the program's own start-up code, the import
-# libraries made from the export lists, and the compiler's helpers.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-nostdlib -Wl,--subsystem,wince:3.0 -Wl,-e,_WinMainCRTStartup@16")
+# libraries made from the export lists, and the compiler's helpers. The handheld lays a
+# program out from 0x10000 in its process slot of 32 MB, and takes every thread's stack
+# reserve from the image: its own default, 64 KB.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-nostdlib -Wl,--subsystem,wince:3.0 -Wl,-e,_WinMainCRTStartup \
+-Wl,--image-base,0x10000 -Wl,--stack,65536")
 set(CMAKE_CXX_STANDARD_LIBRARIES "-lgcc" CACHE STRING "" FORCE)
 set(CMAKE_C_STANDARD_LIBRARIES "-lgcc" CACHE STRING "" FORCE)
 # The compilers cannot link a program before the project has made its import libraries.

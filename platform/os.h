@@ -21,11 +21,7 @@ constexpr DWORD IOCTL_RECEIVER_SPEED_SWITCH =
     CTL_CODE(FILE_DEVICE_SERIAL_PORT, 24, METHOD_BUFFERED, FILE_ANY_ACCESS);
 static_assert(IOCTL_RECEIVER_SPEED_SWITCH == 0x001B0060, "the driver's code is fixed");
 
-#ifdef UNDER_CE
-// The handheld has no execution states; the seam's SetThreadExecutionState takes one all
-// the same, so that the engine reads alike on both.
-typedef DWORD EXECUTION_STATE;
-#else
+#ifndef UNDER_CE
 // The desktop's power status is the handheld's without the backup battery's fields, which
 // the program does not read.
 typedef SYSTEM_POWER_STATUS SYSTEM_POWER_STATUS_EX;

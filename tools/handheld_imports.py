@@ -4,10 +4,12 @@
 Usage: handheld_imports.py NM DLLTOOL LIBGCC OUT_DIR EXPORT_LIST... -- OBJECT...
 
 Takes every symbol that the objects use and none of them defines. Each is a call into one of
-the handheld's libraries, found by its bare name in that library's export list (x86 handheld
-calls are __stdcall, _NAME@N in the objects, exported as NAME), or a helper of the compiler's
-own library (LIBGCC), which the link adds itself. Anything else is a call the handheld does
-not have: the build stops naming it and the objects that make it.
+the handheld's libraries, found by its bare name in that library's export list (every handheld
+call is __cdecl: _NAME in the objects, exported as NAME), or a helper of the compiler's own
+library (LIBGCC), which the link adds itself. Anything else is a call the handheld does not
+have: the build stops naming it and the objects that make it. A name decorated as __stdcall
+(_NAME@N) is imported by its bare name all the same, so that such a program is still made and
+the handheld check (tests/unit/handheld_api_test.py) names what in it shows the convention.
 
 Writes OUT_DIR/lib<list>.a for each export list <list>.def, by dlltool -k from a .def of the
 symbols used (possibly none), importing from <LIST>.dll by name.
@@ -19,6 +21,7 @@ import sys
 
 STDCALL = re.compile(r"^_(?P<name>\w+)@(?P<bytes>\d+)$")
 CDECL = re.compile(r"^_(?P<name>\w+)$")
+IMPORT = "__imp_"
 
 
 def symbols(nm, path):
@@ -62,12 +65,14 @@ def main(nm, dlltool, libgcc, out_dir, *rest):
 
     missing = []
     for symbol in sorted(used - defined):
-        match = STDCALL.match(symbol) or CDECL.match(symbol)
-        name = match.group("name") if match else symbol
+        called = symbol[len(IMPORT):] if symbol.startswith(IMPORT) else symbol
+        match = STDCALL.match(called) or CDECL.match(called)
+        name = match.group("name") if match else called
         library = next((stem for stem, names in libraries if name in names), None)
         if match and library:
-            imported[library].append(symbol[1:])
-        elif symbol not in helpers:
+            if called[1:] not in imported[library]:
+                imported[library].append(called[1:])
+        elif called not in helpers:
             missing.append("the handheld does not export %s (called in %s)"
                            % (name, ", ".join(sorted(users[symbol]))))
     if missing:

@@ -1,10 +1,9 @@
-// The handheld's start-up code. Its kernel starts a program at WinMainCRTStartup with the
-// program's instance and a wide command line; there is no C runtime start-up to run first
-// (the handheld's C library lives in coredll and needs none), and nothing here needs one:
-// the program has no objects built at start-up.
+// The handheld's start-up code. Its kernel starts a program at WinMainCRTStartup with
+// WinMain's four arguments; there is no C runtime start-up to run first (the handheld's C
+// library lives in coredll and needs none), and nothing here needs one: the program has no
+// objects built at start-up. As a C runtime does, it calls the program's wWinMain by the
+// declaration the system's headers give.
 #include <windows.h>
-
-#include "ui/main_window.h"
 
 extern "C" void WINAPI WinMainCRTStartup(HINSTANCE instance, HINSTANCE previousInstance,
                                          LPWSTR commandLine, int showCommand) {

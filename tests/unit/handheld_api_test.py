@@ -4,8 +4,11 @@
 Usage: handheld_api_test.py OBJDUMP LIST SOURCE_ROOT PROGRAM
 
 Fails unless PROGRAM, the handheld build's vandrel.exe, is an i386 executable for the Windows
-CE GUI subsystem, version 3.00, importing from COREDLL.dll and COMMCTRL.dll only; and unless
-its imports and LIST (platform/handheld_api.txt, whose header gives its rules) agree both ways.
+CE GUI subsystem, version 3.00, with a stack reserve of at most 64 KB, importing from
+COREDLL.dll and COMMCTRL.dll only; unless its imports and LIST (platform/handheld_api.txt,
+whose header gives its rules) agree both ways; and unless its code is what a Windows CE x86
+machine runs: __cdecl throughout (no name decorated as __stdcall, no procedure that pops its
+own arguments) and no instruction newer than the 486.
 Exits 77, which CTest counts as skipped, when the handheld's program was not built: tools/env.sh
 says why, and fails where it must be.
 """
@@ -19,7 +22,14 @@ SKIPPED = 77
 MACHINE_I386 = 0x14C
 SUBSYSTEM_WINDOWS_CE_GUI = 9
 SOURCE_DIRS = ("engine", "ui", "platform")
-
+MOST_STACK_RESERVE = 64 * 1024
+# What the 486 lacks: the Pentium's and the Pentium Pro's additions, and every register set
+# after the x87's. (objdump's AT&T mnemonics.)
+NEWER_THAN_486 = re.compile(
+    r"^(cmov\w+|fcmov\w+|f(u)?comip?|rdtsc|rdpmc|cpuid|cmpxchg8b|sysenter|sysexit|"
+    r"fxsave|fxrstor|[lms]fence|prefetch\w*|emms|movnti|clflush|popcnt|[lt]zcnt|movbe|crc32)\b"
+    r"|%[xy]?mm\d")
+DECORATED = re.compile(r"\w@\d+$")
 
 def read_list(path):
     """Section name -> {name: the line's fields}."""
@@ -44,7 +54,34 @@ def headers(program):
     optional = pe + 24
     major, minor = struct.unpack_from("<HH", image, optional + 48)
     subsystem = struct.unpack_from("<H", image, optional + 68)[0]
-    return machine, subsystem, (major, minor)
+    stack_reserve = struct.unpack_from("<I", image, optional + 72)[0]
+    return machine, subsystem, (major, minor), stack_reserve
+
+
+def code_faults(objdump, program):
+    """What in the code a Windows CE x86 machine would not run, each naming its procedure."""
+    listing = subprocess.run([objdump, "-d", "-C", "--no-show-raw-insn", program], check=True,
+                             capture_output=True, text=True).stdout
+    faults, procedure = [], "?"
+    for line in listing.splitlines():
+        heading = re.match(r"[0-9a-f]+ <(.+)>:$", line)
+        insn = re.match(r"\s*([0-9a-f]+):\s+(\S+)\s*(.*)$", line)
+        if heading:
+            procedure = heading.group(1)
+        elif insn:
+            address, mnemonic, operands = insn.groups()
+            popped = re.match(r"\$(0x[0-9a-f]+)", operands)
+            if mnemonic in ("ret", "retl", "lret") and popped:
+                faults.append("%s pops %d bytes of its own arguments (%s %s at 0x%s): not __cdecl"
+                              % (procedure, int(popped.group(1), 16), mnemonic, operands,
+                                 address))
+            elif NEWER_THAN_486.search(mnemonic) or NEWER_THAN_486.search(operands):
+                faults.append("%s has %s %s at 0x%s, which the 486 lacks"
+                              % (procedure, mnemonic, operands, address))
+    symbols = subprocess.run([objdump, "-t", program], check=True, capture_output=True,
+                             text=True).stdout.split()
+    faults += ["%s is decorated as __stdcall" % name for name in symbols if DECORATED.search(name)]
+    return faults
 
 
 def imports(objdump, program):
@@ -75,13 +112,17 @@ def main(objdump, list_path, source_root, program):
     listed = read_list(list_path)
     failures = []
 
-    machine, subsystem, version = headers(program)
+    machine, subsystem, version, stack_reserve = headers(program)
     if machine != MACHINE_I386:
         failures.append("machine 0x%X, not i386 (0x%X)" % (machine, MACHINE_I386))
     if subsystem != SUBSYSTEM_WINDOWS_CE_GUI:
         failures.append("subsystem %d, not Windows CE GUI (%d)" % (subsystem, SUBSYSTEM_WINDOWS_CE_GUI))
     if version != (3, 0):
         failures.append("subsystem version %d.%02d, not 3.00" % version)
+    if stack_reserve > MOST_STACK_RESERVE:
+        failures.append("stack reserve %d bytes, above the handheld's %d" % (stack_reserve,
+                                                                              MOST_STACK_RESERVE))
+    failures += code_faults(objdump, program)
 
     found = imports(objdump, program)
     expected = {dll: set(listed.get(dll, {})) for dll in ("COREDLL.dll", "COMMCTRL.dll")}
