@@ -27,7 +27,19 @@ VANDREL_NEEDS=(
     convert:imagemagick
     python3:python3
     ps:procps
+    # The handheld's programs and their stand-ins: 32-bit Wine for the x86 program, an ARM
+    # compiler, the ARM program's writer and its check, and an emulated ARM processor. The
+    # Python modules are Debian's, for Debian's own interpreter (VANDREL_PYTHON).
+    /usr/lib/wine/wine:wine32:i386
+    arm-none-eabi-gcc:gcc-arm-none-eabi
+    arm-none-eabi-ld:binutils-arm-none-eabi
+    /usr/lib/python3/dist-packages/elftools/__init__.py:python3-pyelftools
+    /usr/lib/python3/dist-packages/pefile.py:python3-pefile
+    /usr/lib/python3/dist-packages/unicorn/__init__.py:python3-unicorn
 )
+# The interpreter that Debian's python3-* packages belong to: a python3 earlier on the PATH
+# (a version manager's, say) does not see them.
+export VANDREL_PYTHON=/usr/bin/python3
 
 vandrel_install() {
     local missing=() entry tool package
@@ -46,6 +58,10 @@ vandrel_install() {
     fi
     if ((${#missing[@]})); then
         echo "Installing: ${missing[*]}"
+        # wine32 is the i386 build of Wine: the machine must take that architecture's packages.
+        if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+            dpkg --add-architecture i386
+        fi
         apt-get update -qq
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
             "${missing[@]}" >/dev/null
@@ -64,21 +80,30 @@ vandrel_build() {
     cmake --build "$BUILD_DIR" ${1:+--target "$@"}
 }
 
-# The handheld's headers and export lists, which its build (cmake/wince-x86.cmake) needs.
+# The handheld's export lists, which its builds (cmake/wince-*.cmake) need.
 export VANDREL_CE_SDK=${VANDREL_CE_SDK:-$(dirname "$VANDREL_ROOT")/shared/ce-sdk}
 
-# Builds the handheld's program in $BUILD_DIR/handheld. Without the handheld's SDK it says so
-# in one line and builds nothing, except under CI, where the handheld's program must be built.
+# Configures (once) and builds the tree of a preset in $BUILD_DIR/$2.
+vandrel_build_preset() {
+    if [[ ! -f $BUILD_DIR/$2/build.ninja ]]; then
+        cmake --preset "$1" -B "$BUILD_DIR/$2" >/dev/null
+    fi
+    cmake --build "$BUILD_DIR/$2"
+}
+
+# Builds the handheld's programs, $BUILD_DIR/handheld (x86) and $BUILD_DIR/handheld-arm, and
+# the x86 program's stand-in of the handheld, $BUILD_DIR/handheld-standin. Without the
+# handheld's export lists it says so in one line and builds none of them, except under CI,
+# where they must be built.
 vandrel_build_handheld() {
     if [[ ! -f $VANDREL_CE_SDK/w32api/libce/coredll.def ]]; then
-        echo "The handheld's program is not built: no Windows CE SDK at $VANDREL_CE_SDK (set VANDREL_CE_SDK to one)"
+        echo "The handheld's programs are not built: no export lists at $VANDREL_CE_SDK (set VANDREL_CE_SDK to them)"
         [[ -z ${CI:-} ]] || exit 1
         return 0
     fi
-    if [[ ! -f $BUILD_DIR/handheld/build.ninja ]]; then
-        cmake --preset handheld -B "$BUILD_DIR/handheld" >/dev/null
-    fi
-    cmake --build "$BUILD_DIR/handheld"
+    vandrel_build_preset handheld handheld
+    vandrel_build_preset handheld-arm handheld-arm
+    vandrel_build_preset handheld-standin handheld-standin
 }
 
 # Keeps Wine's desktop open until vandrel_cleanup (tools/hold_desktop.cpp says why). Call it
@@ -139,12 +164,19 @@ $(tr -d '\r' <"$said" | grep -v '^$' | tail -n 1)); install the packages wine an
 }
 
 vandrel_start_wine() {
+    # A prefix made before 32-bit Wine was installed has no 32-bit system and never starts a
+    # 32-bit program (the handheld's stand-in): it is made again.
+    if [[ -f $WINEPREFIX/system.reg && ! -f $WINEPREFIX/drive_c/windows/syswow64/kernel32.dll ]]; then
+        echo "Making the Wine prefix $WINEPREFIX again: it has no 32-bit system"
+        wineserver -k >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
+    fi
     if [[ ! -f $WINEPREFIX/system.reg ]]; then
         echo "Making the Wine prefix $WINEPREFIX"
         # Wine makes the prefix's own folder, but not the folders above it.
         mkdir -p "$(dirname "$WINEPREFIX")"
         wineboot -i >/dev/null 2>&1 ||
-            vandrel_missing "Wine could not make the prefix $WINEPREFIX; install the packages wine and wine64"
+            vandrel_missing "Wine could not make the prefix $WINEPREFIX; install the packages wine, wine64 and wine32:i386"
         wineserver -w
     fi
     # The window is drawn in Tahoma. Wine carries the face but, as packaged here, does not
@@ -156,7 +188,10 @@ vandrel_start_wine() {
     VANDREL_PIDS+=($!)
     # Start Wine's own services now, away from any test's output: a service that a test
     # process started would inherit that test's output pipe and keep CTest waiting.
-    wineboot >/dev/null 2>&1 </dev/null
+    local status=0
+    wineboot >/dev/null 2>&1 </dev/null || status=$?
+    ((status == 0)) ||
+        vandrel_missing "Wine could not start the prefix $WINEPREFIX (wineboot's exit code $status); remove it to have it made again"
     # Wine waits up to 2 s for a window manager to release each window that closes. Our own
     # X server has none, so there Wine keeps its windows to itself.
     local managed=Y
