@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "engine/upgrade_context.h"
+#include "platform/foreground.h"
 #include "ui/point_font.h"
 #include "ui/status_lines.h"
 #include "ui/window_procedure.h"
@@ -65,7 +66,7 @@ void LoadWindowNames(HINSTANCE instance, WindowNames& names) {
 
 // Every copy of the program shares the one named cancel event, so a second copy's Start or
 // end would stop the first copy's run halfway. A second start therefore only brings the
-// first copy's window to the front; true when there was one.
+// first copy's window to the front (or the box it shows); true when there was one.
 bool BringFirstCopyForward(HINSTANCE instance) {
     WindowNames names;
     LoadWindowNames(instance, names);
@@ -73,7 +74,7 @@ bool BringFirstCopyForward(HINSTANCE instance) {
     if (firstCopy == nullptr) {
         return false;
     }
-    SetForegroundWindow(firstCopy);
+    BringWindowForward(firstCopy);
     return true;
 }
 

@@ -101,33 +101,48 @@ TEST_F(RunControl, TwoQuickPressesOfStartMakeOneRun) {
     EXPECT_EQ(receiver.Fact("VERDICT"), "ROM identical");
 }
 
+// Another window in front, as when the user has gone to another program.
+HWND PutAnotherWindowInFront() {
+    HWND other = CreateWindowExW(0, L"STATIC", L"another program", WS_POPUP | WS_VISIBLE, 0, 0, 50,
+                                 50, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    SetForegroundWindow(other);
+    EXPECT_EQ(GetForegroundWindow(), other);
+    return other;
+}
+
+class SecondCopy : public UpdaterWorld, public ::testing::WithParamInterface<Program> {
+protected:
+    // Starts a second copy of the program, which must end by itself with 0.
+    void StartSecondCopyAndAwaitItsEnd() {
+        ChildProcess second;
+        ASSERT_TRUE(StartUpdater(second));
+        DWORD exitCode = 1;
+        const bool ended = second.Wait(STEP_MS, &exitCode);
+        if (!ended) {
+            UpdaterWindow secondWindow;  // its end signals the shared event
+            if (secondWindow.Find(STEP_MS, second.Id())) {
+                secondWindow.AskToClose();
+            }
+        }
+        EXPECT_TRUE(ended) << "the second copy did not end";
+        EXPECT_EQ(exitCode, 0u);
+    }
+};
+
 // A second start of the program while the first copy programs: it brings the first copy's
 // window to the front and ends with 0, and the first copy's run goes on to its end. A second
 // copy that made its window would share the cancel event: closing it would stop the run.
-TEST_F(RunControl, ASecondCopyBringsTheFirstToTheFrontAndLeavesItsRunAlone) {
+TEST_P(SecondCopy, BringsTheFirstToTheFrontAndLeavesItsRunAlone) {
+    if (!Use(GetParam())) {
+        GTEST_SKIP() << "the handheld's program and its stand-in were not built";
+    }
     ASSERT_TRUE(Register({SLEEVE_DRIVER}));
     ASSERT_TRUE(Launch(PACED_RECEIVER, SILENCE_MS));
     ASSERT_TRUE(window.PressStart());
     ASSERT_GE(AwaitProgress(window, 5), 5);  // programming
 
-    // Another window in front, as when the user has gone to another program.
-    HWND other = CreateWindowExW(0, L"STATIC", L"another program", WS_POPUP | WS_VISIBLE, 0, 0, 50,
-                                 50, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-    SetForegroundWindow(other);
-    ASSERT_EQ(GetForegroundWindow(), other);
-
-    ChildProcess second;
-    ASSERT_TRUE(StartUpdater(second));
-    DWORD exitCode = 1;
-    const bool ended = second.Wait(STEP_MS, &exitCode);
-    if (!ended) {
-        UpdaterWindow secondWindow;  // its end signals the shared event
-        if (secondWindow.Find(STEP_MS, second.Id())) {
-            secondWindow.AskToClose();
-        }
-    }
-    EXPECT_TRUE(ended) << "the second copy did not end";
-    EXPECT_EQ(exitCode, 0u);
+    HWND other = PutAnotherWindowInFront();
+    StartSecondCopyAndAwaitItsEnd();
     EXPECT_EQ(GetForegroundWindow(), window.Window()) << "the first copy's window is not in front";
     DestroyWindow(other);
 
@@ -136,5 +151,35 @@ TEST_F(RunControl, ASecondCopyBringsTheFirstToTheFrontAndLeavesItsRunAlone) {
     ASSERT_TRUE(receiver.AwaitReport(REPORT_MS));
     EXPECT_EQ(receiver.Fact("VERDICT"), "ROM identical");
 }
+
+// While the first copy asks whether to run on a low battery, its window is disabled behind
+// the box: a second start brings the box up, which is what waits on the user.
+TEST_P(SecondCopy, BringsUpTheBoxTheFirstShows) {
+    if (!Use(GetParam())) {
+        GTEST_SKIP() << "the handheld's program and its stand-in were not built";
+    }
+    ASSERT_TRUE(Register({SLEEVE_DRIVER}));
+    SetEnvironmentVariableW(L"VANDREL_POWER_STATUS", L"0,0,12");  // on battery at 12 %
+    const ::testing::AssertionResult launched = Launch(L"", SILENCE_MS);
+    SetEnvironmentVariableW(L"VANDREL_POWER_STATUS", nullptr);
+    ASSERT_TRUE(launched);
+    ASSERT_TRUE(window.PressStart());
+    const HWND box = window.AwaitBox(STEP_MS);
+    ASSERT_NE(box, nullptr) << "no box asked about the battery";
+
+    HWND other = PutAnotherWindowInFront();
+    StartSecondCopyAndAwaitItsEnd();
+    EXPECT_EQ(GetForegroundWindow(), box) << "the box is not in front";
+    DestroyWindow(other);
+
+    ASSERT_TRUE(UpdaterWindow::PressBoxButton(box, IDNO));
+    ASSERT_TRUE(WaitFor([&] { return window.IsIdle(); }, STEP_MS));
+    EXPECT_TRUE(CloseAndAwaitExit());
+}
+
+INSTANTIATE_TEST_SUITE_P(Updater, SecondCopy, ::testing::Values(Program::DESKTOP, Program::HANDHELD),
+                         [](const ::testing::TestParamInfo<Program>& info) {
+                             return info.param == Program::DESKTOP ? "Desktop" : "Handheld";
+                         });
 
 }  // namespace

@@ -27,6 +27,8 @@ struct RunOutcome {
     const wchar_t* receiverOptions;
     const wchar_t* status;  // on the status line once the run has ended
     Facts receiverSaw;
+    Program program = Program::DESKTOP;
+    bool cancelWhileProgramming = false;  // Cancel pressed once the bar has moved
 };
 
 const RunOutcome OUTCOMES[] = {
@@ -73,6 +75,27 @@ const RunOutcome OUTCOMES[] = {
       {"chunks received", "0"},
       {"end marker", "not seen"},
       {"bytes received", std::to_string(SPEED_SWITCH_BYTES + LOADER_STREAM_BYTES)}}},
+    // The handheld's own executable, as it would be copied to the handheld.
+    {"HandheldProgramGetsTheWholeRomToo",
+     {SLEEVE_DRIVER},
+     L"",
+     L"Completed successfully",
+     {{"VERDICT", "ROM identical"}, {"chunk offsets", ChunkOffsets()}, {"end marker", "seen"}},
+     Program::HANDHELD},
+    // At the line's real speed, so that there is time to press Cancel while chunks go out.
+    {"HandheldProgramCancelledWhileProgramming",
+     {SLEEVE_DRIVER},
+     L"--pace",
+     L"Cancelled",
+     {{"VERDICT", "ROM differs"}, {"end marker", "not seen"}},
+     Program::HANDHELD,
+     true},
+    {"HandheldProgramFindsNoReceiver",
+     {BUILT_IN_SERIAL},
+     L"",
+     L"GPS receiver not attached",
+     {{"bytes received", "0"}},
+     Program::HANDHELD},
 };
 
 // Names the case in gtest's messages.
@@ -84,9 +107,16 @@ class RunEnds : public UpdaterWorld, public ::testing::WithParamInterface<RunOut
 
 TEST_P(RunEnds, ShowingItsOutcomeWithTheWindowIdleAgain) {
     const RunOutcome& outcome = GetParam();
+    if (!Use(outcome.program)) {
+        GTEST_SKIP() << "the handheld's program and its stand-in were not built";
+    }
     ASSERT_TRUE(Register(outcome.drivers));
     ASSERT_TRUE(Launch(outcome.receiverOptions, SILENCE_MS));
     ASSERT_TRUE(window.PressStart());
+    if (outcome.cancelWhileProgramming) {
+        ASSERT_TRUE(WaitFor([&] { return window.ProgressPosition() > 0; }, RUN_MS));
+        ASSERT_TRUE(window.PressClose());
+    }
 
     ASSERT_TRUE(AwaitEnd(outcome.status, RUN_MS));
     EXPECT_EQ(window.ProgressPosition(), 0);

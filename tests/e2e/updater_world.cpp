@@ -14,6 +14,10 @@ const wchar_t* const UPDATER_PORT = L"COM5:";
 const wchar_t* const RECEIVER_PORT = L"COM6:";
 const wchar_t UPDATER_PROGRAM[] = L"" VANDREL_BIN_DIR "/vandrel.exe";
 const wchar_t UPDATER_DIRECTORY[] = L"" VANDREL_BIN_DIR;
+// The handheld's program is started by the simulated handheld's loader, which is given it.
+const wchar_t HANDHELD_PROGRAM[] = L"" VANDREL_BIN_DIR "/handheld/vandrel.exe";
+const wchar_t HANDHELD_LOADER[] = L"" VANDREL_BIN_DIR "/handheld-standin/handheld-launch.exe";
+const wchar_t HANDHELD_DIRECTORY[] = L"" VANDREL_BIN_DIR "/handheld-standin";
 
 constexpr DWORD WINDOW_MS = 30000;        // Wine starts a program slowly on a busy machine
 constexpr DWORD QUIET_MS = 200;           // a line end with nothing more for this long is drained
@@ -91,7 +95,18 @@ void UpdaterWorld::TearDown() {
     return ::testing::AssertionSuccess();
 }
 
-bool UpdaterWorld::StartUpdater(ChildProcess& copy) {
+bool UpdaterWorld::Use(Program program) {
+    program_ = program;
+    return program == Program::DESKTOP ||
+           (GetFileAttributesW(HANDHELD_PROGRAM) != INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW(HANDHELD_LOADER) != INVALID_FILE_ATTRIBUTES);
+}
+
+bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
+    if (program_ == Program::HANDHELD) {
+        return copy.Start(HANDHELD_LOADER, std::wstring(L"\"") + HANDHELD_PROGRAM + L"\"",
+                          HANDHELD_DIRECTORY);
+    }
     return copy.Start(UPDATER_PROGRAM, L"", UPDATER_DIRECTORY);
 }
 

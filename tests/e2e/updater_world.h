@@ -24,6 +24,10 @@
 // How the sleeve's driver lists itself, serving the updater's end of the line.
 extern const DriverInstance SLEEVE_DRIVER;
 
+// The program a test runs: the desktop's vandrel.exe, or the handheld's own (x86) executable
+// under the simulated handheld (sim/handheld-x86), which 32-bit Wine runs.
+enum class Program { DESKTOP, HANDHELD };
+
 class UpdaterWorld : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -33,8 +37,12 @@ protected:
     // line may name.
     ::testing::AssertionResult Register(const std::vector<DriverInstance>& drivers);
 
+    // The program that StartUpdater and Launch start from now on (the desktop's at first).
+    // False when that program, or what runs it, was not built.
+    bool Use(Program program);
+
     // Starts a copy of the updater, as its user does.
-    static bool StartUpdater(ChildProcess& copy);
+    bool StartUpdater(ChildProcess& copy) const;
 
     // Starts the updater and waits for its window, then the receiver with a scenario's
     // options. The receiver ends silenceMs after the updater has last sent it anything, or
@@ -59,6 +67,7 @@ protected:
     ChildProcess updater;
 
 private:
+    Program program_ = Program::DESKTOP;
     std::unique_ptr<ScreenLines> lines_;
     std::vector<std::wstring> statusMessages_;
 };
