@@ -10,6 +10,11 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 VANDREL_PIDS=()
 
+# The commands that source this file stop at a step that fails (set -e); this says which
+# step, so that none of them ends without a line saying why.
+set -E
+trap 'echo "${BASH_SOURCE[0]}: line $LINENO: \"$BASH_COMMAND\" failed (exit code $?)" >&2' ERR
+
 # command-that-must-exist:debian-package
 VANDREL_NEEDS=(
     x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64-posix
