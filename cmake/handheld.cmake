@@ -1,9 +1,18 @@
 # The handheld's program, from the same sources as the desktop's (included by CMakeLists.txt
-# under cmake/wince-x86.cmake). It is linked against nothing but import libraries made here
-# from the handheld's export lists, for the calls its objects make; a call the handheld does
-# not export stops the build, named (tools/handheld_imports.py).
+# under cmake/wince-x86.cmake or cmake/wince-arm.cmake). It is linked against nothing but
+# imports made here from the handheld's export lists, for the calls its objects make; a call
+# the handheld does not export stops the build, named (tools/handheld_imports.py).
 if(NOT EXISTS ${VANDREL_CE_SDK}/w32api/libce/coredll.def)
     message(FATAL_ERROR "no Windows CE SDK at ${VANDREL_CE_SDK} (set VANDREL_CE_SDK)")
+endif()
+if(VANDREL_HANDHELD_ARM)
+    # The ARM program's writer reads the ELF image with Debian's python3-pyelftools, which only
+    # Debian's own interpreter sees (tools/env.sh names it).
+    if(DEFINED ENV{VANDREL_PYTHON})
+        set(Python3_EXECUTABLE $ENV{VANDREL_PYTHON})
+    else()
+        set(Python3_EXECUTABLE /usr/bin/python3)
+    endif()
 endif()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
@@ -15,6 +24,54 @@ vandrel_strict(handheld_objects)
 set(EXPORT_LISTS ${VANDREL_CE_SDK}/w32api/libce/coredll.def
     ${VANDREL_CE_SDK}/w32api/libce/commctrl.def)
 set(IMPORTS_DIR ${CMAKE_BINARY_DIR}/imports)
+
+# ARM: the objects, an import stub and slot for each call, and the compiler's helpers, linked
+# as ELF at the addresses the PE file gives them (cmake/wince-arm.ld) and keeping their
+# relocations (-q), from which tools/write_wince_pe.py makes the base relocations. The
+# StrongARM has no bx: --fix-v4bx makes the helpers' returns mov pc. The helpers' objects
+# are marked with the bare compiler's 4-byte wchar_t and short enums, and pass neither to the
+# program's code: those two warnings say nothing here, and every other one stops the link.
+if(VANDREL_HANDHELD_ARM)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${VANDREL_ARM_CODE} -print-libgcc-file-name
+        OUTPUT_VARIABLE LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
+    set(CODE_OBJECTS "$<FILTER:$<TARGET_OBJECTS:handheld_objects>,EXCLUDE,\\.res$>")
+    set(RESOURCES "$<FILTER:$<TARGET_OBJECTS:handheld_objects>,INCLUDE,\\.res$>")
+    set(LAYOUT ${CMAKE_SOURCE_DIR}/cmake/wince-arm.ld)
+    set(ELF_IMAGE ${CMAKE_BINARY_DIR}/vandrel.elf)
+    add_custom_command(
+        OUTPUT ${IMPORTS_DIR}/imports.s ${IMPORTS_DIR}/imports.txt
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/handheld_imports.py --arm
+            ${CMAKE_NM} ${LIBGCC} ${IMPORTS_DIR} ${EXPORT_LISTS} -- ${CODE_OBJECTS}
+        DEPENDS handheld_objects $<TARGET_OBJECTS:handheld_objects> ${EXPORT_LISTS}
+            tools/handheld_imports.py
+        COMMENT "Making import stubs from the handheld's export lists"
+        COMMAND_EXPAND_LISTS VERBATIM)
+    add_custom_command(
+        OUTPUT ${IMPORTS_DIR}/imports.o
+        COMMAND ${CMAKE_C_COMPILER} ${VANDREL_ARM_CODE} -c ${IMPORTS_DIR}/imports.s
+            -o ${IMPORTS_DIR}/imports.o
+        DEPENDS ${IMPORTS_DIR}/imports.s
+        VERBATIM)
+    add_custom_command(
+        OUTPUT ${ELF_IMAGE}
+        COMMAND ${CMAKE_LINKER} -q --fix-v4bx --strip-debug --fatal-warnings
+            --no-wchar-size-warning --no-enum-size-warning -T ${LAYOUT} -o ${ELF_IMAGE}
+            ${CODE_OBJECTS} ${IMPORTS_DIR}/imports.o ${LIBGCC}
+        DEPENDS $<TARGET_OBJECTS:handheld_objects> ${IMPORTS_DIR}/imports.o ${LAYOUT}
+        COMMENT "Linking the handheld's ARM program"
+        COMMAND_EXPAND_LISTS VERBATIM)
+    add_custom_command(
+        OUTPUT ${CMAKE_BINARY_DIR}/vandrel.exe
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/write_wince_pe.py ${ELF_IMAGE}
+            ${IMPORTS_DIR}/imports.txt ${RESOURCES} ${CMAKE_BINARY_DIR}/vandrel.exe
+        DEPENDS ${ELF_IMAGE} ${IMPORTS_DIR}/imports.txt $<TARGET_OBJECTS:handheld_objects>
+            tools/write_wince_pe.py
+        COMMENT "Writing the handheld's ARM program as a Windows CE PE file"
+        COMMAND_EXPAND_LISTS VERBATIM)
+    add_custom_target(vandrel ALL DEPENDS ${CMAKE_BINARY_DIR}/vandrel.exe)
+    return()
+endif()
+
 set(IMPORT_LIBRARIES ${IMPORTS_DIR}/libcoredll.a ${IMPORTS_DIR}/libcommctrl.a)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
     OUTPUT_VARIABLE LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)

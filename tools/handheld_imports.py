@@ -1,18 +1,25 @@
 #!/usr/bin/env python3
-"""Import libraries for the handheld's program, made from its system libraries' export lists.
+"""Imports for the handheld's program, made from its system libraries' export lists.
 
-Usage: handheld_imports.py NM DLLTOOL LIBGCC OUT_DIR EXPORT_LIST... -- OBJECT...
+Usage: handheld_imports.py NM DLLTOOL LIBGCC OUT_DIR EXPORT_LIST... -- OBJECT...       (x86)
+       handheld_imports.py --arm NM LIBGCC OUT_DIR EXPORT_LIST... -- OBJECT...         (ARM)
 
 Takes every symbol that the objects use and none of them defines. Each is a call into one of
-the handheld's libraries, found by its bare name in that library's export list (every handheld
-call is __cdecl: _NAME in the objects, exported as NAME), or a helper of the compiler's own
-library (LIBGCC), which the link adds itself. Anything else is a call the handheld does not
-have: the build stops naming it and the objects that make it. A name decorated as __stdcall
-(_NAME@N) is imported by its bare name all the same, so that such a program is still made and
-the handheld check (tests/unit/handheld_api_test.py) names what in it shows the convention.
+the handheld's libraries, found by its bare name in that library's export list, or a helper of
+the compiler's own library (LIBGCC), which the link adds itself. Anything else is a call the
+handheld does not have: the build stops naming it and the objects that make it.
 
-Writes OUT_DIR/lib<list>.a for each export list <list>.def, by dlltool -k from a .def of the
-symbols used (possibly none), importing from <LIST>.dll by name.
+On x86 every handheld call is __cdecl: _NAME in the objects, exported as NAME. A name decorated
+as __stdcall (_NAME@N) is imported by its bare name all the same, so that such a program is
+still made and the handheld check (tests/unit/handheld_api_test.py) names what in it shows the
+convention. Writes OUT_DIR/lib<list>.a for each export list <list>.def, by dlltool -k from a
+.def of the symbols used (possibly none), importing from <LIST>.dll by name.
+
+On ARM an object's symbol is the bare name itself. Writes OUT_DIR/imports.s, an import stub
+for each call (NAME, which jumps through its slot) and the slots (__imp_NAME, one word each,
+each library's in a run ended by a zero word, in the order of the export lists), and
+OUT_DIR/imports.txt, one "<LIST>.dll NAME" a line in the same order, from which the PE writer
+(tools/write_wince_pe.py) makes the import directory over those slots.
 """
 import pathlib
 import re
@@ -22,6 +29,23 @@ import sys
 STDCALL = re.compile(r"^_(?P<name>\w+)@(?P<bytes>\d+)$")
 CDECL = re.compile(r"^_(?P<name>\w+)$")
 IMPORT = "__imp_"
+ARM_OPTION = "--arm"
+
+# An ARMv4 stub: pc reads 8 bytes ahead, so the first load takes the slot's address from the
+# word after the second, which jumps to what the loader wrote into the slot. The return
+# address the caller left in lr is untouched.
+ARM_STUB = """    .global {name}
+    .type {name}, %function
+{name}:
+    ldr ip, [pc]
+    ldr pc, [ip]
+    .word {slot}
+"""
+ARM_SLOT = """    .global {slot}
+    .type {slot}, %object
+{slot}:
+    .word 0
+"""
 
 
 def symbols(nm, path):
@@ -48,10 +72,8 @@ def exports(path):
     return names
 
 
-def main(nm, dlltool, libgcc, out_dir, *rest):
-    split = rest.index("--")
-    lists, objects = rest[:split], [o for arg in rest[split + 1:] for o in arg.split(";") if o]
-
+def resolve(nm, libgcc, lists, objects, bare_name):
+    """(library stem -> the names to import from it, messages naming the calls it lacks)."""
     used, defined, users = set(), set(), {}
     for obj in objects:
         obj_used, obj_defined = symbols(nm, obj)
@@ -66,27 +88,74 @@ def main(nm, dlltool, libgcc, out_dir, *rest):
     missing = []
     for symbol in sorted(used - defined):
         called = symbol[len(IMPORT):] if symbol.startswith(IMPORT) else symbol
-        match = STDCALL.match(called) or CDECL.match(called)
-        name = match.group("name") if match else called
+        name, imported_as = bare_name(called)
         library = next((stem for stem, names in libraries if name in names), None)
-        if match and library:
-            if called[1:] not in imported[library]:
-                imported[library].append(called[1:])
+        if imported_as and library:
+            if imported_as not in imported[library]:
+                imported[library].append(imported_as)
         elif called not in helpers:
             missing.append("the handheld does not export %s (called in %s)"
                            % (name, ", ".join(sorted(users[symbol]))))
-    if missing:
-        print("\n".join(missing), file=sys.stderr)
-        return 1
+    return imported, missing
 
-    out = pathlib.Path(out_dir)
-    out.mkdir(parents=True, exist_ok=True)
+
+def x86_name(called):
+    """(bare name, name for the import library), the latter None if not a C name."""
+    match = STDCALL.match(called) or CDECL.match(called)
+    return (match.group("name"), called[1:]) if match else (called, None)
+
+
+def arm_name(called):
+    return called, called
+
+
+def write_import_libraries(dlltool, out, imported):
     for stem, names in imported.items():
         dll = stem.upper() + ".dll"
         definition = out / (stem + ".def")
         definition.write_text("LIBRARY %s\nEXPORTS\n%s" % (dll, "".join(n + "\n" for n in names)))
         subprocess.run([dlltool, "-k", "--dllname", dll, "-d", str(definition),
                         "-l", str(out / ("lib%s.a" % stem))], check=True)
+
+
+def write_arm_stubs(out, imported):
+    stubs, slots, listing = [], [], []
+    for stem, names in imported.items():
+        dll = stem.upper() + ".dll"
+        for name in names:
+            stubs.append(ARM_STUB.format(name=name, slot=IMPORT + name))
+            slots.append(ARM_SLOT.format(slot=IMPORT + name))
+            listing.append("%s %s\n" % (dll, name))
+        if names:
+            slots.append("    .word 0\n")
+    (out / "imports.s").write_text(
+        "    .arm\n    .section .text.import_stubs, \"ax\", %progbits\n    .balign 4\n"
+        + "".join(stubs)
+        + "    .section .data.import_slots, \"aw\", %progbits\n    .balign 4\n"
+        + "".join(slots))
+    (out / "imports.txt").write_text("".join(listing))
+
+
+def main(*args):
+    arm = args[0] == ARM_OPTION
+    if arm:
+        nm, libgcc, out_dir, *rest = args[1:]
+    else:
+        nm, dlltool, libgcc, out_dir, *rest = args
+    split = rest.index("--")
+    lists, objects = rest[:split], [o for arg in rest[split + 1:] for o in arg.split(";") if o]
+
+    imported, missing = resolve(nm, libgcc, lists, objects, arm_name if arm else x86_name)
+    if missing:
+        print("\n".join(missing), file=sys.stderr)
+        return 1
+
+    out = pathlib.Path(out_dir)
+    out.mkdir(parents=True, exist_ok=True)
+    if arm:
+        write_arm_stubs(out, imported)
+    else:
+        write_import_libraries(dlltool, out, imported)
     return 0
 
 
