@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
 """The handheld's program is what it claims to be, and calls only what the handheld's list says.
 
-Usage: handheld_api_test.py OBJDUMP LIST SOURCE_ROOT PROGRAM
+Usage: handheld_api_test.py OBJDUMP LIST SOURCE_ROOT PROGRAM             (x86)
+       handheld_api_test.py --arm OBJDUMP LIST SOURCE_ROOT PROGRAM       (ARM)
 
-Fails unless PROGRAM, the handheld build's vandrel.exe, is an i386 executable for the Windows
-CE GUI subsystem, version 3.00, with a stack reserve of at most 64 KB, importing from
-COREDLL.dll and COMMCTRL.dll only; unless its imports and LIST (platform/handheld_api.txt,
-whose header gives its rules) agree both ways; and unless its code is what a Windows CE x86
-machine runs: __cdecl throughout (no name decorated as __stdcall, no procedure that pops its
-own arguments) and no instruction newer than the 486.
+Fails unless PROGRAM, a handheld build's vandrel.exe, is an executable for its processor and
+the Windows CE GUI subsystem, version 3.00, with a stack reserve of at most 64 KB, importing
+from COREDLL.dll and COMMCTRL.dll only; unless its imports and LIST (platform/handheld_api.txt,
+whose header gives its rules) agree both ways; and unless its code is what the handheld runs.
+On x86: __cdecl throughout (no name decorated as __stdcall, no procedure that pops its own
+arguments) and no instruction newer than the 486.
+On ARM, read from the file with python3-pefile and from the linked image beside it
+(vandrel.elf, which the file must hold byte for byte): no warning of pefile's, every import by
+name, the C library's calls that the compiler makes itself allowed beyond the list, a base
+relocation for exactly the words the link relocated as absolute addresses, no static
+constructors, and only ARMv4 instructions, none of Thumb and no coprocessor's.
 Exits 77, which CTest counts as skipped, when the handheld's program was not built: tools/env.sh
 says why, and fails where it must be.
 """
@@ -19,7 +25,9 @@ import subprocess
 import sys
 
 SKIPPED = 77
+ARM_OPTION = "--arm"
 MACHINE_I386 = 0x14C
+MACHINE_ARM = 0x1C0
 SUBSYSTEM_WINDOWS_CE_GUI = 9
 SOURCE_DIRS = ("engine", "ui", "platform")
 MOST_STACK_RESERVE = 64 * 1024
@@ -30,6 +38,25 @@ NEWER_THAN_486 = re.compile(
     r"fxsave|fxrstor|[lms]fence|prefetch\w*|emms|movnti|clflush|popcnt|[lt]zcnt|movbe|crc32)\b"
     r"|%[xy]?mm\d")
 DECORATED = re.compile(r"\w@\d+$")
+# What the StrongARM runs: ARMv4's instructions without the coprocessors' (objdump's names,
+# before any condition or flag-setting s). Anything else, Thumb, bx and blx, ARMv5's clz,
+# ldrd, pld and saturating or halfword multiplies, and every later addition, is refused.
+ARMV4 = {
+    "and", "eor", "sub", "rsb", "add", "adc", "sbc", "rsc", "tst", "teq", "cmp", "cmn", "orr",
+    "mov", "bic", "mvn", "lsl", "lsr", "asr", "ror", "rrx", "mul", "mla", "umull", "umlal",
+    "smull", "smlal", "ldr", "str", "ldrb", "strb", "ldrh", "strh", "ldrsb", "ldrsh", "ldrt",
+    "strt", "ldrbt", "strbt", "ldm", "stm", "ldmia", "ldmib", "ldmda", "ldmdb", "stmia",
+    "stmib", "stmda", "stmdb", "push", "pop", "b", "bl", "swp", "swpb", "mrs", "msr", "svc",
+}
+ARM_NOP = "e1a00000"  # mov r0, r0, which objdump shows as nop; ARMv6K's nop is another word
+CONDITIONS = ("eq", "ne", "cs", "hs", "cc", "lo", "mi", "pl", "vs", "vc", "hi", "ls", "ge",
+              "lt", "gt", "le", "al")
+# What GCC calls by itself, to copy or clear memory, even in code that never names them
+# (GCC manual, "Language Standards Supported by GCC": a freestanding environment provides them).
+COMPILER_CALLED = {"memcpy", "memmove", "memset", "memcmp"}
+CONSTRUCTOR_SECTIONS = (".init_array", ".preinit_array", ".ctors")
+CONSTRUCTOR_SYMBOL = "_GLOBAL__sub_I_"
+SHF_ALLOC = 2
 
 def read_list(path):
     """Section name -> {name: the line's fields}."""
@@ -105,16 +132,11 @@ def called_in_sources(root, name):
                for folder in SOURCE_DIRS for path in (pathlib.Path(root) / folder).rglob("*.[ch]*"))
 
 
-def main(objdump, list_path, source_root, program):
-    if not pathlib.Path(program).exists():
-        print("the handheld's program was not built: %s" % program)
-        return SKIPPED
-    listed = read_list(list_path)
-    failures = []
-
+def header_faults(program, processor, expected_machine):
     machine, subsystem, version, stack_reserve = headers(program)
-    if machine != MACHINE_I386:
-        failures.append("machine 0x%X, not i386 (0x%X)" % (machine, MACHINE_I386))
+    failures = []
+    if machine != expected_machine:
+        failures.append("machine 0x%X, not %s (0x%X)" % (machine, processor, expected_machine))
     if subsystem != SUBSYSTEM_WINDOWS_CE_GUI:
         failures.append("subsystem %d, not Windows CE GUI (%d)" % (subsystem, SUBSYSTEM_WINDOWS_CE_GUI))
     if version != (3, 0):
@@ -122,9 +144,12 @@ def main(objdump, list_path, source_root, program):
     if stack_reserve > MOST_STACK_RESERVE:
         failures.append("stack reserve %d bytes, above the handheld's %d" % (stack_reserve,
                                                                               MOST_STACK_RESERVE))
-    failures += code_faults(objdump, program)
+    return failures
 
-    found = imports(objdump, program)
+
+def import_faults(found, listed, source_root, compiler_called=frozenset()):
+    """Where the imports and the list disagree; compiler_called may be imported unlisted."""
+    failures = []
     expected = {dll: set(listed.get(dll, {})) for dll in ("COREDLL.dll", "COMMCTRL.dll")}
     for name, fields in listed.get("inline", {}).items():
         if fields[3] != "-":
@@ -135,7 +160,7 @@ def main(objdump, list_path, source_root, program):
         failures.append("imports from %s, which the handheld's program must not" % dll)
     for dll, names in sorted(expected.items()):
         imported = found.get(dll, set())
-        for name in sorted(imported - names):
+        for name in sorted(imported - names - compiler_called):
             failures.append("not on the handheld's list: %s (imported from %s)" % (name, dll))
         for name in sorted(names - imported):
             failures.append("listed for %s but not imported: %s" % (dll, name))
@@ -144,9 +169,121 @@ def main(objdump, list_path, source_root, program):
             failures.append("listed under [desktop] but imported by the handheld's program: %s" % name)
         if not called_in_sources(source_root, name):
             failures.append("listed under [desktop] but no longer called: %s" % name)
+    return failures
+
+
+def arm_instruction_faults(objdump, image):
+    """What in the linked image's code the StrongARM would not run, each naming its procedure."""
+    listing = subprocess.run([objdump, "-d", "-C", image], check=True, capture_output=True,
+                             text=True).stdout
+    faults, procedure, thumb = [], "?", set()
+    for line in listing.splitlines():
+        heading = re.match(r"[0-9a-f]+ <(.+)>:$", line)
+        fields = line.split("\t")
+        if heading:
+            procedure = heading.group(1)
+        elif len(fields) >= 3 and re.match(r"\s*[0-9a-f]+:$", fields[0]):
+            address, raw, mnemonic = fields[0].strip(" :"), fields[1].strip(), fields[2].strip()
+            operands = fields[3] if len(fields) > 3 else ""
+            if mnemonic.startswith("."):
+                continue  # data in the code: literal pools, the import stubs' slot addresses
+            if not re.fullmatch(r"[0-9a-f]{8}", raw):
+                if procedure not in thumb:
+                    thumb.add(procedure)
+                    faults.append("%s is Thumb code (from 0x%s)" % (procedure, address))
+            elif not (ARMV4 & set(base_forms(mnemonic)) or (mnemonic == "nop" and raw == ARM_NOP)):
+                faults.append("%s has %s %s at 0x%s, which the StrongARM lacks"
+                              % (procedure, mnemonic, operands, address))
+    return faults
+
+
+def base_forms(mnemonic):
+    """The mnemonic, and what it is without a condition and a flag-setting s."""
+    forms = [mnemonic]
+    for cond in CONDITIONS:
+        if mnemonic.endswith(cond):
+            forms.append(mnemonic[:-len(cond)])
+    forms += [form[:-1] for form in list(forms) if form.endswith("s")]
+    return forms
+
+
+def arm_faults(objdump, listed, source_root, program):
+    """What the ARM program's file and its linked image show against the handheld's rules."""
+    # Debian's modules, which only the ARM check needs, and only Debian's interpreter has.
+    import pefile
+    from elftools.elf.elffile import ELFFile
+    from elftools.elf.enums import ENUM_RELOC_TYPE_ARM
+
+    pe = pefile.PE(program)
+    failures = ["pefile: %s" % warning for warning in pe.get_warnings()]
+    found = {}
+    for library in getattr(pe, "DIRECTORY_ENTRY_IMPORT", []):
+        names = found.setdefault(library.dll.decode(), set())
+        for entry in library.imports:
+            if entry.name is None:
+                failures.append("%s imported by ordinal %d" % (library.dll.decode(), entry.ordinal))
+            else:
+                names.add(entry.name.decode())
+    failures += import_faults(found, listed, source_root, COMPILER_CALLED)
+    slots = {entry.address for library in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
+             for entry in library.imports}
+
+    base = pe.OPTIONAL_HEADER.ImageBase
+    image = str(pathlib.Path(program).with_suffix(".elf"))
+    with open(image, "rb") as stream:
+        elf = ELFFile(stream)
+        for section in elf.iter_sections():
+            if section.name in CONSTRUCTOR_SECTIONS and section["sh_size"]:
+                failures.append("static constructors: section %s" % section.name)
+            if section["sh_type"] != "SHT_PROGBITS" or not section["sh_flags"] & SHF_ALLOC:
+                continue
+            held = pe.get_data(section["sh_addr"] - base, section["sh_size"])
+            linked = bytearray(section.data())
+            for slot in slots:  # what the loader overwrites, written by the PE writer
+                at = slot - section["sh_addr"]
+                if 0 <= at < len(linked):
+                    linked[at:at + 4] = held[at:at + 4]
+            if held != linked:
+                failures.append("%s differs from %s's %s: the checks below read another program"
+                                % (program, image, section.name))
+        symbols = elf.get_section_by_name(".symtab").iter_symbols()
+        failures += ["static constructor %s" % symbol.name for symbol in symbols
+                     if symbol.name.startswith(CONSTRUCTOR_SYMBOL)]
+        absolute = {relocation["r_offset"] for section in elf.iter_sections()
+                    if section["sh_type"] == "SHT_REL"
+                    and elf.get_section(section["sh_info"])["sh_flags"] & SHF_ALLOC
+                    for relocation in section.iter_relocations()
+                    if relocation["r_info_type"] == ENUM_RELOC_TYPE_ARM["R_ARM_ABS32"]}
+    highlow = pefile.RELOCATION_TYPE["IMAGE_REL_BASED_HIGHLOW"]
+    based = {base + entry.rva for block in getattr(pe, "DIRECTORY_ENTRY_BASERELOC", [])
+             for entry in block.entries if entry.type == highlow}
+    failures += ["absolute address at 0x%X without a base relocation" % address
+                 for address in sorted(absolute - based)]
+    failures += ["base relocation at 0x%X, where the link left no absolute address" % address
+                 for address in sorted(based - absolute)]
+    return failures + arm_instruction_faults(objdump, image), found
+
+
+def main(*args):
+    arm = args[0] == ARM_OPTION
+    objdump, list_path, source_root, program = args[1:] if arm else args
+    if not pathlib.Path(program).exists():
+        print("the handheld's program was not built: %s" % program)
+        return SKIPPED
+    listed = read_list(list_path)
+
+    failures = header_faults(program, *(("ARM", MACHINE_ARM) if arm else ("i386", MACHINE_I386)))
+    if arm:
+        faults, found = arm_faults(objdump, listed, source_root, program)
+        failures += faults
+    else:
+        failures += code_faults(objdump, program)
+        found = imports(objdump, program)
+        failures += import_faults(found, listed, source_root)
 
     for failure in failures:
         print(failure)
+    machine, subsystem, version, _ = headers(program)
     print("machine 0x%X, subsystem %d version %d.%02d; %d imports from %s; %d problems"
           % (machine, subsystem, version[0], version[1], sum(map(len, found.values())),
              ", ".join(sorted(found)), len(failures)))
