@@ -11,16 +11,22 @@ ARM (0x01C0) image for the Windows CE GUI subsystem, version 3.00, at 0x10000, w
   - the ELF's .text, .rdata, .data and .bss, each a PE section at the same address;
   - an import directory importing by name over the slots, which the loader fills in;
   - a base relocation for every word the link relocated as an absolute address (R_ARM_ABS32);
-  - a resource directory of what RES holds.
+  - a resource directory of what RES holds;
+its headers and tables as the "PE Format" page of Microsoft's documentation lays them out.
 
 What it does not handle, and refuses by name: any other allocated section (static
 constructors, unwind tables, thread-local data), a section off its own page or out of place,
 any relocation but R_ARM_ABS32 and the resolved branches and marks that need none (R_ARM_CALL,
 R_ARM_JUMP24, R_ARM_V4BX), an absolute address outside the image, Thumb code at the entry
-point, a resource named by text rather than a number, and an import list that the slots do not
-follow. It writes no exception table (.pdata): the program has no exception handlers, and the
-handheld takes a function without an entry as a leaf ("PDATA Structures", Visual Studio 2008
-device documentation), which matters only while an exception is being dispatched.
+point, a resource named by text rather than a number, a program without imports, and an import
+list that the slots do not follow.
+
+It writes no exception table (.pdata). The table serves the kernel's walk of the stack while it
+dispatches an exception, and debuggers ("ARM pdata Structures", Windows CE .NET reference); the
+handheld walks a function without an entry as a leaf ("PDATA Structures", Visual Studio 2008
+device documentation). The program has no exception handlers of its own (GCC has no __try):
+without a table, what a fault inside it changes is only that the kernel's walk, and a
+debugger's, cannot be relied on past the program's innermost frame.
 """
 import struct
 import sys
@@ -29,10 +35,12 @@ from elftools.elf.constants import SH_FLAGS
 from elftools.elf.elffile import ELFFile
 from elftools.elf.enums import ENUM_RELOC_TYPE_ARM
 
+# Where the handheld lays a program out in its process's slot.
 IMAGE_BASE = 0x10000
 SECTION_ALIGNMENT = 0x1000
 FILE_ALIGNMENT = 0x200
-# The handheld gives every thread the image's stack reserve: its own default, 64 KB.
+# Every thread's stack is the image's reserve ("Stack", "CreateThread", Windows CE 5.0
+# reference): the handheld's own default, 64 KB.
 STACK_RESERVE = 0x10000
 STACK_COMMIT = 0x1000
 HEAP_RESERVE = 0x100000
@@ -105,9 +113,16 @@ def rva(address):
 
 
 class Section:
+    """A section of the PE file; its file offset is set as the file is laid out."""
+
     def __init__(self, name, address, data, virtual_size, characteristics):
         self.name, self.address, self.data = name, address, bytearray(data)
         self.virtual_size, self.characteristics = virtual_size, characteristics
+        self.offset = 0
+
+    @property
+    def raw_size(self):
+        return align(len(self.data), FILE_ALIGNMENT)
 
 
 def linked_sections(elf):
@@ -137,9 +152,9 @@ def linked_sections(elf):
     return sections
 
 
-def containing(sections, address, size=4):
+def containing(sections, address):
     for section in sections:
-        if section.address <= address and address + size <= section.address + len(section.data):
+        if section.address <= address and address + 4 <= section.address + len(section.data):
             return section
     raise Refused("0x%X is not in a section with contents" % address)
 
@@ -189,6 +204,8 @@ def slot_addresses(elf):
 def import_section(address, sections, imports, slots):
     """The import directory, over the slots, at address; fills each slot as its lookup entry.
     Returns (section, directory entries for the imports and the slots)."""
+    if not imports:
+        raise Refused("a program without imports: not handled")
     libraries = {}
     for library, name in imports:
         libraries.setdefault(library, []).append(name)
@@ -317,7 +334,6 @@ def headers_and_layout(sections, entry, directories):
                          + SECTION_HEADER.size * len(sections), FILE_ALIGNMENT)
     offset = headers_size
     for section in sections:
-        section.raw_size = align(len(section.data), FILE_ALIGNMENT)
         section.offset = offset if section.raw_size else 0
         offset += section.raw_size
     image_end = align(sections[-1].address + sections[-1].virtual_size, SECTION_ALIGNMENT)
