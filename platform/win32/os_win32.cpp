@@ -3,6 +3,7 @@
 // come back within a bounded time, and, on a desktop, a stand-in for the sleeve driver's
 // speed switch and, where asked for, for the power status.
 #include "platform/os.h"
+#include "platform/power_status_text.h"
 
 namespace {
 
@@ -21,27 +22,11 @@ bool NoWriteTimeouts(const COMMTIMEOUTS& timeouts) {
 }
 
 #ifndef UNDER_CE
-const wchar_t POWER_STATUS_VARIABLE[] = L"VANDREL_POWER_STATUS";
-constexpr DWORD POWER_STATUS_CHARS = 16;  // "255,255,255" and its terminator fit
-constexpr int POWER_STATUS_FIELDS = 3;
-constexpr DWORD MOST_FIELD_DIGITS = 3;
-
-// Reads the stand-in "ACLineStatus,BatteryFlag,BatteryLifePercent": three decimal numbers
-// of 0 to 255 and nothing else. The remaining fields say unknown.
+// Reads the stand-in's text into the fields it gives; the remaining fields say unknown.
 bool ReadStandInPowerStatus(const wchar_t* text, SYSTEM_POWER_STATUS& status) {
     BYTE fields[POWER_STATUS_FIELDS];
-    for (int i = 0; i < POWER_STATUS_FIELDS; ++i) {
-        DWORD value = 0;
-        DWORD digits = 0;
-        for (; *text >= L'0' && *text <= L'9' && digits < MOST_FIELD_DIGITS; ++text, ++digits) {
-            value = value * 10 + (*text - L'0');
-        }
-        const wchar_t end = i + 1 < POWER_STATUS_FIELDS ? L',' : L'\0';
-        if (digits == 0 || value > 255 || *text != end) {
-            return false;
-        }
-        fields[i] = static_cast<BYTE>(value);
-        ++text;
+    if (!ReadPowerStatusText(text, fields)) {
+        return false;
     }
     status.ACLineStatus = fields[0];
     status.BatteryFlag = fields[1];

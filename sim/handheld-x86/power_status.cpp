@@ -8,6 +8,7 @@
 // backup battery, which the desktop has none of.
 #include <windows.h>
 
+#include "platform/power_status_text.h"
 #include "sim/handheld-x86/handheld_export.h"
 
 namespace {
@@ -28,33 +29,10 @@ struct HandheldPowerStatus {
 };
 static_assert(sizeof(HandheldPowerStatus) == 24, "the handheld's structure");
 
-const wchar_t POWER_STATUS_VARIABLE[] = L"VANDREL_POWER_STATUS";
-constexpr DWORD POWER_STATUS_CHARS = 16;  // "255,255,255" and its terminator fit
-constexpr int POWER_STATUS_FIELDS = 3;
-constexpr DWORD MOST_FIELD_DIGITS = 3;
-constexpr DWORD MOST_FIELD_VALUE = 255;
 // The structure's page: 255 for an unknown flag or percentage, 0xFFFFFFFF for an unknown
 // time.
 constexpr BYTE UNKNOWN_BYTE = 255;
 constexpr DWORD UNKNOWN_TIME = 0xFFFFFFFF;
-
-// The three fields of the variable's text, or false when it does not read as them.
-bool ReadStatusText(const wchar_t* text, BYTE (&fields)[POWER_STATUS_FIELDS]) {
-    for (int i = 0; i < POWER_STATUS_FIELDS; ++i) {
-        DWORD value = 0;
-        DWORD digits = 0;
-        for (; *text >= L'0' && *text <= L'9' && digits < MOST_FIELD_DIGITS; ++text, ++digits) {
-            value = value * 10 + (*text - L'0');
-        }
-        const wchar_t end = i + 1 < POWER_STATUS_FIELDS ? L',' : L'\0';
-        if (digits == 0 || value > MOST_FIELD_VALUE || *text != end) {
-            return false;
-        }
-        fields[i] = static_cast<BYTE>(value);
-        ++text;
-    }
-    return true;
-}
 
 void SetUnknown(HandheldPowerStatus& status) {
     status = {};
@@ -93,7 +71,7 @@ extern "C" BOOL __cdecl Handheld_GetSystemPowerStatusEx(HandheldPowerStatus* sta
         return ReadDesktopStatus(*status);
     }
     BYTE fields[POWER_STATUS_FIELDS];
-    if (chars >= POWER_STATUS_CHARS || !ReadStatusText(text, fields)) {
+    if (chars >= POWER_STATUS_CHARS || !ReadPowerStatusText(text, fields)) {
         SetLastError(ERROR_INVALID_DATA);
         return FALSE;
     }
