@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# The handheld's ARM program on the simulated handheld (sim/handheld-arm), against the
+# simulated receiver at the far end of a pty pair of its own: one case of the table a run.
+#
+#   tests/e2e/handheld_arm_runs.sh BUILD_DIR CASE
+#
+# The receiver runs under Wine in a prefix of these cases' own, BUILD_DIR/wine-handheld-arm
+# (made on first use), whose COM6: is the pair's far end. Exits 77, which CTest counts as
+# skipped, when the ARM program or the receiver has not been built.
+set -euo pipefail
+
+# case | the stand-in's options | the receiver's options | a line the stand-in prints |
+# a line the receiver's summary has
+CASES=(
+    "whole_run||--pace|status: Completed successfully|VERDICT: ROM identical"
+    "cancel_during_programming|--cancel-when-programming|--pace|status: Cancelled|end marker: not seen"
+)
+SILENCE_MS=2000  # the receiver's end once the handheld has stopped talking
+LIMIT_S=120      # the stand-in's, for a run that the paced line takes about 30 s for
+
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD_DIR=$(cd "${1:?usage: $0 BUILD_DIR CASE}" && pwd)
+CASE=${2:?usage: $0 BUILD_DIR CASE}
+PROGRAM=$BUILD_DIR/handheld-arm/vandrel.exe
+RECEIVER=$BUILD_DIR/receiver-sim.exe
+PYTHON=${VANDREL_PYTHON:-/usr/bin/python3}
+
+row=$(printf '%s\n' "${CASES[@]}" | grep "^$CASE|") || { echo "no case $CASE" >&2; exit 2; }
+IFS='|' read -r _ standin_options receiver_options standin_line receiver_line <<<"$row"
+
+for needed in "$PROGRAM" "$RECEIVER"; do
+    [[ -f $needed ]] || { echo "skipped: $needed has not been built"; exit 77; }
+done
+
+export WINEPREFIX=$BUILD_DIR/wine-handheld-arm
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+PAIR=$(mktemp -d)
+SOCAT_PID=
+
+finish() {
+    [[ -z $SOCAT_PID ]] || kill "$SOCAT_PID" 2>/dev/null || true
+    wineserver -k >/dev/null 2>&1 || true
+    rm -f "$WINEPREFIX/dosdevices/com6"
+    rm -rf "$PAIR"
+}
+trap finish EXIT
+
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i </dev/null >/dev/null 2>&1
+    wineserver -w
+fi
+
+# Detached from our output, or CTest would wait for socat to close it.
+socat pty,raw,echo=0,link="$PAIR/handheld" pty,raw,echo=0,link="$PAIR/receiver" \
+    </dev/null >/dev/null 2>&1 &
+SOCAT_PID=$!
+for _ in $(seq 100); do
+    [[ -e $PAIR/handheld && -e $PAIR/receiver ]] && break
+    sleep 0.05
+done
+ln -sfn "$PAIR/receiver" "$WINEPREFIX/dosdevices/com6"
+
+# The handheld's first words must find the receiver listening: it is, once a process other
+# than socat has its end open.
+cd "$ROOT"
+# shellcheck disable=SC2086  # the table's options are words
+wine "$RECEIVER" COM6: $receiver_options --timeout-ms "$SILENCE_MS" \
+    --summary "$PAIR/summary.txt" </dev/null >/dev/null 2>&1 &
+RECEIVER_PID=$!
+receiver_end=$(readlink -f "$PAIR/receiver")
+holders=
+for _ in $(seq 200); do
+    holders=$(find /proc/[0-9]*/fd -lname "$receiver_end" 2>/dev/null |
+        grep -v "^/proc/$SOCAT_PID/" || true)
+    [[ -z $holders ]] || break
+    sleep 0.05
+done
+[[ -n $holders ]] || { echo "FAILED: the receiver did not open its end of the line"; exit 1; }
+
+status=0
+# shellcheck disable=SC2086
+"$PYTHON" sim/handheld-arm/run_handheld_arm.py "$PROGRAM" --port "$PAIR/handheld" \
+    $standin_options --limit "$LIMIT_S" | tee "$PAIR/standin.txt" || status=$?
+wait "$RECEIVER_PID" || true
+echo "--- the receiver's summary"
+[[ -f $PAIR/summary.txt ]] || { echo "FAILED: the receiver wrote no summary"; exit 1; }
+tr -d '\r' <"$PAIR/summary.txt" | tee "$PAIR/receiver.txt"
+
+((status == 0)) || { echo "FAILED: the stand-in's exit code is $status"; exit 1; }
+grep -qF "] $standin_line" "$PAIR/standin.txt" || { echo "FAILED: no \"$standin_line\""; exit 1; }
+grep -qxF "$receiver_line" "$PAIR/receiver.txt" || { echo "FAILED: no \"$receiver_line\""; exit 1; }
+echo "PASSED: $CASE"
