@@ -11,7 +11,7 @@ event, the fonts, the buttons, the bar and the texts drawn. It then taps Start, 
 status line each time it is drawn anew and the time line as it changes, with
 --cancel-when-programming taps Cancel once "Programming..." is shown, waits for the run's
 end (Start enabled again), prints the final status, the run's time and the instructions
-executed since the program started, taps Close, and
+executed, taps Close, and
 exits with the program's exit code. A message box is printed and answered with its default
 button, or with BUTTON (yes, no, ok, ...) where it has one.
 
@@ -56,10 +56,11 @@ def colour_name(colour):
 
 class User:
     """Plays the program's user: looks at the window after each paint and when the
-    program's main thread has nothing to do, and taps as the brief of the run says."""
+    program's main thread has nothing to do, and taps as its options say."""
 
-    def __init__(self, options):
+    def __init__(self, options, cpu):
         self.options = options
+        self.cpu = cpu
         self.windows = None
         self.kernel = None
         self.begun = time.monotonic()
@@ -68,6 +69,7 @@ class User:
         self.status = None
         self.time_line = None
         self.run_began = None
+        self.instructions_before = 0
         self.start_disabled = False
         self.cancelled = False
         self.highest_position = 0
@@ -145,6 +147,7 @@ class User:
             self.time_line = self.time_text()
             self.say('tap "%s"' % self.start.text)
             self.run_began = time.monotonic()
+            self.instructions_before = self.cpu.instructions
             self.windows.click(self.start)
         elif self.state == "running":
             if not self.start.enabled:
@@ -160,7 +163,8 @@ class User:
         self.say("run: %.2f s from the tap on Start until Start was enabled again" % run_s)
         self.say("progress bar: highest position %d" % self.highest_position)
         self.say("idle timer resets: %d" % self.kernel.idle_timer_resets)
-        self.say("instructions executed: %d" % self.cpu.instructions)
+        self.say("instructions executed: %d during the run, %d since the program started"
+                 % (self.cpu.instructions - self.instructions_before, self.cpu.instructions))
         self.state = "closing"
         self.say('tap "%s"' % self.close.text)
         self.windows.click(self.close)
@@ -187,9 +191,8 @@ def parse_arguments():
 
 def main():
     options = parse_arguments()
-    user = User(options)
     cpu = Processor()
-    user.cpu = cpu
+    user = User(options, cpu)
     try:
         program = load_program(cpu.memory, options.program, options.base)
         kernel = Kernel(cpu, program, SLEEVE_PORT)
@@ -197,8 +200,9 @@ def main():
         user.kernel, user.windows = kernel, windows
         ports = SerialPorts(cpu, kernel, SLEEVE_PORT, options.port, user.say)
         cpu.bind(program.imports, [kernel, windows, ports, CLibrary(cpu)])
-        user.say("program: %s at 0x%08x, entry 0x%08x, %d imports"
-                 % (options.program, program.base, program.entry, len(program.imports)))
+        user.say("program: %s, 0x%x bytes at 0x%08x, entry 0x%08x, %d imports"
+                 % (options.program, program.size, program.base, program.entry,
+                    len(program.imports)))
         windows.main_thread = cpu.start_process(program.entry, program.base, "", SHOW_NORMAL,
                                                 program.stack_reserve)
         code = cpu.run(options.limit)

@@ -18,8 +18,9 @@ handheld's). What is drawn is kept per window as the texts standing on it, each 
 origin with its font and colour: ExtTextOutW puts one where it meets the clip (a paint's
 invalid rectangle), erasing and filled rectangles take away those they meet.
 
-Observer: painted(window) after each EndPaint, idle() when the main thread has nothing left
-to do, message_box(caption, text, style) answers a message box.
+The observer (the driver) is told painted(window) after each EndPaint and idle() when the
+main thread has nothing left to do; message_box(caption, text, buttons, default) gives the
+button that answers a box.
 """
 import math
 
@@ -39,6 +40,7 @@ DEFAULT_FONT_EM = 10
 AVERAGE_WIDTH = 0.45  # of the em
 BOLD_WEIGHT = 600  # lfWeight from which a face is drawn bold, one pixel wider
 CW_USEDEFAULT = 0x80000000
+DEFAULT_CHARSET = 1
 BLACK = 0x000000
 
 WM_CREATE, WM_DESTROY, WM_SETTEXT, WM_PAINT, WM_CLOSE = 0x0001, 0x0002, 0x000C, 0x000F, 0x0010
@@ -108,13 +110,14 @@ class Font:
     def width(self, text):
         return self.char_width * len(text)
 
-    def text_metrics(self, charset):
+    def text_metrics(self):
         words = [self.cell_height, self.em, self.descent, self.descent, 0, self.char_width,
                  2 * self.char_width, self.weight or 400, 0, LOGICAL_PIXELS_PER_INCH,
                  LOGICAL_PIXELS_PER_INCH]
         data = b"".join(w.to_bytes(4, "little") for w in words)
         data += b"".join(c.to_bytes(2, "little") for c in (0x20, 0xFFFC, 0x1F, 0x20))
-        return data + bytes([0, 0, 0, 0x06, charset]) + bytes(3)  # variable-pitch TrueType
+        # Not italic, underlined or struck out; variable-pitch TrueType; the default set.
+        return data + bytes([0, 0, 0, 0x06, DEFAULT_CHARSET]) + bytes(3)
 
 
 DEFAULT_FONT = Font("Tahoma", -DEFAULT_FONT_EM, 400)
@@ -139,7 +142,6 @@ class Window:
         self.handle = handle
         self.window_class = window_class
         self.text = text
-        self.style = style
         self.rect = rect  # x, y, width, height, in the parent's client area (or the screen's)
         self.parent = parent
         self.identifier = identifier
@@ -192,7 +194,6 @@ class WindowManager:
         self.dcs = {}
         self.capture = None
         self.main_thread = None
-        self.boxes = 0
         self._next_handle = 0x00010020
         for index, (kind, colour) in STOCK_OBJECTS.items():
             self.objects[STOCK_HANDLE_BASE + index] = (kind, DEFAULT_FONT if kind == "font"
@@ -617,7 +618,6 @@ class WindowManager:
             raise ProgramFault("a message box of style 0x%x, which the stand-in lacks" % style)
         default = buttons[min((style & MB_DEFBUTTON_MASK) >> MB_DEFBUTTON_SHIFT,
                               len(buttons) - 1)]
-        self.boxes += 1
         return BUTTON_IDS[self.observer.message_box(caption, text, buttons, default)]
 
     # --- Device contexts.
@@ -738,7 +738,7 @@ class WindowManager:
 
     @coredll
     def GetTextMetricsW(self, dc_handle, address):
-        self.memory.write(address, self.font_of(self.dc(dc_handle)).text_metrics(1))
+        self.memory.write(address, self.font_of(self.dc(dc_handle)).text_metrics())
         return 1
 
     @coredll
