@@ -169,7 +169,9 @@ TEST_P(SecondCopy, BringsUpTheBoxTheFirstShows) {
 
     HWND other = PutAnotherWindowInFront();
     StartSecondCopyAndAwaitItsEnd();
-    EXPECT_EQ(GetForegroundWindow(), box) << "the box is not in front";
+    // The foreground passes between processes through Wine's server: give it a moment.
+    EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == box; }, STEP_MS))
+        << "the box is not in front";
     DestroyWindow(other);
 
     ASSERT_TRUE(UpdaterWindow::PressBoxButton(box, IDNO));
