@@ -24,6 +24,8 @@
 
 #include <windows.h>
 
+#include "power_status_ex.h"
+
 extern "C" {
 
 // EventModify (Windows CE 5.0 reference, "EventModify"; kfuncs.h): the one call behind
@@ -37,25 +39,8 @@ __declspec(dllimport) BOOL WINAPI EventModify(HANDLE event, DWORD function);
 // handheld's suspending for one whole idle timeout.
 __declspec(dllimport) void WINAPI SystemIdleTimerReset(void);
 
-// SYSTEM_POWER_STATUS_EX and GetSystemPowerStatusEx (Windows CE 5.0 reference,
-// "SYSTEM_POWER_STATUS_EX", "GetSystemPowerStatusEx"): the desktop's status with the backup
-// battery's four fields after it. 24 bytes on the handheld.
-struct SYSTEM_POWER_STATUS_EX {
-    BYTE ACLineStatus;
-    BYTE BatteryFlag;
-    BYTE BatteryLifePercent;
-    BYTE Reserved1;
-    DWORD BatteryLifeTime;
-    DWORD BatteryFullLifeTime;
-    BYTE Reserved2;
-    BYTE BackupBatteryFlag;
-    BYTE BackupBatteryLifePercent;
-    BYTE Reserved3;
-    DWORD BackupBatteryLifeTime;
-    DWORD BackupBatteryFullLifeTime;
-};
-typedef SYSTEM_POWER_STATUS_EX* PSYSTEM_POWER_STATUS_EX;
-static_assert(sizeof(SYSTEM_POWER_STATUS_EX) == 24, "the handheld's structure");
+// GetSystemPowerStatusEx (Windows CE 5.0 reference, "GetSystemPowerStatusEx"): the power
+// status with the backup battery's.
 __declspec(dllimport) BOOL WINAPI GetSystemPowerStatusEx(PSYSTEM_POWER_STATUS_EX status,
                                                          BOOL update);
 

@@ -9,32 +9,17 @@
 #include <windows.h>
 
 #include "platform/power_status_text.h"
+#include "platform/wince/power_status_ex.h"
 #include "sim/handheld-x86/handheld_export.h"
 
 namespace {
-
-struct HandheldPowerStatus {
-    BYTE ACLineStatus;
-    BYTE BatteryFlag;
-    BYTE BatteryLifePercent;
-    BYTE Reserved1;
-    DWORD BatteryLifeTime;
-    DWORD BatteryFullLifeTime;
-    BYTE Reserved2;
-    BYTE BackupBatteryFlag;
-    BYTE BackupBatteryLifePercent;
-    BYTE Reserved3;
-    DWORD BackupBatteryLifeTime;
-    DWORD BackupBatteryFullLifeTime;
-};
-static_assert(sizeof(HandheldPowerStatus) == 24, "the handheld's structure");
 
 // The structure's page: 255 for an unknown flag or percentage, 0xFFFFFFFF for an unknown
 // time.
 constexpr BYTE UNKNOWN_BYTE = 255;
 constexpr DWORD UNKNOWN_TIME = 0xFFFFFFFF;
 
-void SetUnknown(HandheldPowerStatus& status) {
+void SetUnknown(SYSTEM_POWER_STATUS_EX& status) {
     status = {};
     status.ACLineStatus = UNKNOWN_BYTE;
     status.BatteryFlag = UNKNOWN_BYTE;
@@ -47,7 +32,7 @@ void SetUnknown(HandheldPowerStatus& status) {
     status.BackupBatteryFullLifeTime = UNKNOWN_TIME;
 }
 
-BOOL ReadDesktopStatus(HandheldPowerStatus& status) {
+BOOL ReadDesktopStatus(SYSTEM_POWER_STATUS_EX& status) {
     SYSTEM_POWER_STATUS desktop;
     if (!GetSystemPowerStatus(&desktop)) {
         return FALSE;
@@ -64,7 +49,7 @@ BOOL ReadDesktopStatus(HandheldPowerStatus& status) {
 }  // namespace
 
 // update: the desktop reads its status afresh on every call, as the handheld does for TRUE.
-extern "C" BOOL __cdecl Handheld_GetSystemPowerStatusEx(HandheldPowerStatus* status, BOOL) {
+extern "C" BOOL __cdecl Handheld_GetSystemPowerStatusEx(SYSTEM_POWER_STATUS_EX* status, BOOL) {
     wchar_t text[POWER_STATUS_CHARS];
     const DWORD chars = GetEnvironmentVariableW(POWER_STATUS_VARIABLE, text, POWER_STATUS_CHARS);
     if (chars == 0) {
