@@ -41,9 +41,10 @@ VANDREL_NEEDS=(
     /usr/lib/python3/dist-packages/elftools/__init__.py:python3-pyelftools
     /usr/lib/python3/dist-packages/pefile.py:python3-pefile
     /usr/lib/python3/dist-packages/unicorn/__init__.py:python3-unicorn
-    # Debian's python3-unicorn imports distutils but does not depend on the package that
-    # brings it (Debian 12's Python 3.11).
+    # Debian's python3-unicorn imports distutils and pkg_resources but does not depend on the
+    # packages that bring them (Debian 12's Python 3.11).
     /usr/lib/python3.11/distutils/sysconfig.py:python3-distutils
+    /usr/lib/python3/dist-packages/pkg_resources/__init__.py:python3-pkg-resources
 )
 # The interpreter that Debian's python3-* packages belong to: a python3 earlier on the PATH
 # (a version manager's, say) does not see them.
