@@ -30,7 +30,6 @@ extern "C" {
 
 // EventModify (Windows CE 5.0 reference, "EventModify"; kfuncs.h): the one call behind
 // SetEvent, ResetEvent and PulseEvent, which coredll does not export by those names.
-constexpr DWORD EVENT_PULSE = 1;
 constexpr DWORD EVENT_RESET = 2;
 constexpr DWORD EVENT_SET = 3;
 __declspec(dllimport) BOOL WINAPI EventModify(HANDLE event, DWORD function);

@@ -134,7 +134,7 @@ protected:
 // copy that made its window would share the cancel event: closing it would stop the run.
 TEST_P(SecondCopy, BringsTheFirstToTheFrontAndLeavesItsRunAlone) {
     if (!Use(GetParam())) {
-        GTEST_SKIP() << "the handheld's program and its stand-in were not built";
+        GTEST_SKIP() << HANDHELD_NOT_BUILT;
     }
     ASSERT_TRUE(Register({SLEEVE_DRIVER}));
     ASSERT_TRUE(Launch(PACED_RECEIVER, SILENCE_MS));
@@ -156,7 +156,7 @@ TEST_P(SecondCopy, BringsTheFirstToTheFrontAndLeavesItsRunAlone) {
 // the box: a second start brings the box up, which is what waits on the user.
 TEST_P(SecondCopy, BringsUpTheBoxTheFirstShows) {
     if (!Use(GetParam())) {
-        GTEST_SKIP() << "the handheld's program and its stand-in were not built";
+        GTEST_SKIP() << HANDHELD_NOT_BUILT;
     }
     ASSERT_TRUE(Register({SLEEVE_DRIVER}));
     SetEnvironmentVariableW(L"VANDREL_POWER_STATUS", L"0,0,12");  // on battery at 12 %

@@ -108,7 +108,7 @@ class RunEnds : public UpdaterWorld, public ::testing::WithParamInterface<RunOut
 TEST_P(RunEnds, ShowingItsOutcomeWithTheWindowIdleAgain) {
     const RunOutcome& outcome = GetParam();
     if (!Use(outcome.program)) {
-        GTEST_SKIP() << "the handheld's program and its stand-in were not built";
+        GTEST_SKIP() << HANDHELD_NOT_BUILT;
     }
     ASSERT_TRUE(Register(outcome.drivers));
     ASSERT_TRUE(Launch(outcome.receiverOptions, SILENCE_MS));

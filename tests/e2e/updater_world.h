@@ -28,6 +28,9 @@ extern const DriverInstance SLEEVE_DRIVER;
 // under the simulated handheld (sim/handheld-x86), which 32-bit Wine runs.
 enum class Program { DESKTOP, HANDHELD };
 
+// Why a test of the handheld's program is skipped where UpdaterWorld::Use refuses it.
+constexpr const char* HANDHELD_NOT_BUILT = "the handheld's program and its stand-in were not built";
+
 class UpdaterWorld : public ::testing::Test {
 protected:
     void SetUp() override;
