@@ -117,6 +117,12 @@ bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
                << "vandrel.exe did not start: " << updater.StartFailure();
     }
     if (!window.Find(WINDOW_MS, updater.Id())) {
+        // The handheld's stand-in ends a program it refuses with an exit code of its own.
+        DWORD exitCode;
+        if (updater.Wait(0, &exitCode)) {
+            return ::testing::AssertionFailure() << "the updater ended with exit code " << exitCode
+                                                 << " before its window appeared";
+        }
         return ::testing::AssertionFailure() << "the updater's window did not appear";
     }
     lines_ = std::make_unique<ScreenLines>(window);
