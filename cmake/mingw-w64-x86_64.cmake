@@ -1,20 +1,4 @@
-# Cross-build for 64-bit Windows with mingw-w64's posix thread model (GoogleTest
-# needs std::mutex). Programs run on Linux through Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 64-bit Windows: the desktop's program and its tests.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Self-contained executables: no libstdc++/winpthread DLLs to copy next to them.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
-find_program(WINE_PROGRAM NAMES wine wine64 REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
