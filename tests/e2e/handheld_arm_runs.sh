@@ -15,6 +15,17 @@ CASES=(
     "whole_run||--pace|status: Completed successfully|VERDICT: ROM identical"
     "cancel_during_programming|--cancel-when-programming|--pace|status: Cancelled|end marker: not seen"
 )
+# What every case sees first, as the stand-in prints it: the window that the program made
+# from its entry point up to its message loop.
+WINDOW_MADE=(
+    'window: class "VandrelMainWindow", title "GPS ROM upgrade", 240 x 268'
+    'event: "Vandrel Event", manual reset, not set'
+    'font: "Tahoma Bold", lfHeight -12'
+    'font: "Tahoma", lfHeight -12'
+    'button: "Start" at (127, 190) 100 x 26, enabled'
+    'button: "Close" at (127, 229) 100 x 26, enabled'
+    'progress bar: at (13, 70) 214 x 20, range 0-100, position 0'
+)
 SILENCE_MS=2000  # the receiver's end once the handheld has stopped talking
 LIMIT_S=120      # the stand-in's, for a run that the paced line takes about 30 s for
 
@@ -89,6 +100,8 @@ echo "--- the receiver's summary"
 tr -d '\r' <"$PAIR/summary.txt" | tee "$PAIR/receiver.txt"
 
 ((status == 0)) || { echo "FAILED: the stand-in's exit code is $status"; exit 1; }
-grep -qF "] $standin_line" "$PAIR/standin.txt" || { echo "FAILED: no \"$standin_line\""; exit 1; }
+for line in "${WINDOW_MADE[@]}" "$standin_line"; do
+    grep -qF "] $line" "$PAIR/standin.txt" || { echo "FAILED: no \"$line\""; exit 1; }
+done
 grep -qxF "$receiver_line" "$PAIR/receiver.txt" || { echo "FAILED: no \"$receiver_line\""; exit 1; }
 echo "PASSED: $CASE"
