@@ -117,13 +117,8 @@ bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
                << "vandrel.exe did not start: " << updater.StartFailure();
     }
     if (!window.Find(WINDOW_MS, updater.Id())) {
-        // The handheld's stand-in ends a program it refuses with an exit code of its own.
-        DWORD exitCode;
-        if (updater.Wait(0, &exitCode)) {
-            return ::testing::AssertionFailure() << "the updater ended with exit code " << exitCode
-                                                 << " before its window appeared";
-        }
-        return ::testing::AssertionFailure() << "the updater's window did not appear";
+        return ::testing::AssertionFailure()
+               << "the updater's window did not appear" << UpdaterEnded();
     }
     lines_ = std::make_unique<ScreenLines>(window);
     if (!receiver.Start(receiverOptions, silenceMs)) {
@@ -168,7 +163,15 @@ bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
            << " with the status line reading \"" << seen << "\", Close reading \""
            << window.CloseCaption() << "\" and Start "
            << (window.StartEnabled() ? "enabled" : "disabled")
-           << "; pictures of the line: " << HostPaths(lines_->SaveStatus(status, EvidenceStem()));
+           << "; pictures of the line: " << HostPaths(lines_->SaveStatus(status, EvidenceStem()))
+           << UpdaterEnded();
+}
+
+std::string UpdaterWorld::UpdaterEnded() {
+    DWORD exitCode;
+    return updater.Wait(0, &exitCode)
+               ? "; the updater had ended, with exit code " + std::to_string(exitCode)
+               : "";
 }
 
 std::wstring UpdaterWorld::StatusLine() const {

@@ -70,6 +70,10 @@ protected:
     ChildProcess updater;
 
 private:
+    // What a failure adds when the updater has ended: a window gone with its program says
+    // nothing else of why (the handheld's stand-in ends a program it refuses with 120).
+    std::string UpdaterEnded();
+
     Program program_ = Program::DESKTOP;
     std::unique_ptr<ScreenLines> lines_;
     std::vector<std::wstring> statusMessages_;
