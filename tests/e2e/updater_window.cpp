@@ -129,9 +129,10 @@ bool UpdaterWindow::Press(HWND button, int clicks) {
         return false;
     }
     const POINT middle = {(place.left + place.right) / 2, (place.top + place.bottom) / 2};
-    INPUT move = MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE,
-                            Normalised(middle.x, GetSystemMetrics(SM_CXSCREEN)),
-                            Normalised(middle.y, GetSystemMetrics(SM_CYSCREEN)));
+    const LONG x = Normalised(middle.x, GetSystemMetrics(SM_CXSCREEN));
+    const LONG y = Normalised(middle.y, GetSystemMetrics(SM_CYSCREEN));
+    constexpr DWORD AT_THE_MIDDLE = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    INPUT move = MouseInput(AT_THE_MIDDLE, x, y);
     if (SendInput(1, &move, sizeof move) != 1 || !WaitFor(
                                                      [&] {
                                                          POINT at;
@@ -142,10 +143,14 @@ bool UpdaterWindow::Press(HWND button, int clicks) {
                                                      POINTER_MOVE_MS)) {
         return false;
     }
+    // Each press and release carries its place too, so that it lands where it was aimed even
+    // should the pointer be moved back after it arrived: a window that Wine has just mapped
+    // under the pointer's old place (the Close button of the test before, at the same
+    // place) may yet report that place, and a click there would close the new window.
     std::vector<INPUT> presses;
     for (int i = 0; i < clicks; ++i) {
-        presses.push_back(MouseInput(MOUSEEVENTF_LEFTDOWN));
-        presses.push_back(MouseInput(MOUSEEVENTF_LEFTUP));
+        presses.push_back(MouseInput(MOUSEEVENTF_LEFTDOWN | AT_THE_MIDDLE, x, y));
+        presses.push_back(MouseInput(MOUSEEVENTF_LEFTUP | AT_THE_MIDDLE, x, y));
     }
     const UINT count = static_cast<UINT>(presses.size());
     return SendInput(count, presses.data(), sizeof(INPUT)) == count;
