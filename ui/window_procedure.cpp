@@ -28,12 +28,9 @@ void ShowError(const wchar_t* text) {
     MessageBoxW(nullptr, text, MESSAGE_BOX_CAPTION, MB_OK | MB_ICONERROR);
 }
 
-// A run is going from the Start that made its thread until its report has been handled and
-// its thread has ended, whichever comes last: one worker thread at a time. (A null handle,
-// no run yet or a thread that could not be made, fails the wait.)
-bool IsRunGoing() {
-    return g_runUnreported || WaitForSingleObject(g_hWorkerThread, 0) == WAIT_TIMEOUT;
-}
+// How long a Start waits for the thread of a run whose report has been handled: its last
+// act was that report, and it has nothing left to do but end.
+const DWORD WORKER_END_BOUND_MS = 5000;
 
 // Closes the handle of a run that has ended; nothing else needs it once it has.
 void ReleaseWorkerThread() {
@@ -43,23 +40,41 @@ void ReleaseWorkerThread() {
     }
 }
 
-// Waits until the worker has ended, serving meanwhile the messages that other threads send
-// to this one: a worker may still send positions to the progress bar after it has been
-// cancelled, and such a send completes only when this thread serves it. Posted messages
-// stay queued.
-void WaitForWorkerServingSends() {
+// Waits until the worker has ended, or for at most timeoutMs (INFINITE for no limit),
+// serving meanwhile the messages that other threads send to this one: a worker may still
+// send positions to the progress bar after it has been cancelled, and such a send
+// completes only when this thread serves it. Posted messages stay queued. True once the
+// worker has ended (at once when there is none).
+bool WaitForWorkerServingSends(DWORD timeoutMs) {
     if (g_hWorkerThread == nullptr) {
-        return;
+        return true;
     }
-    while (MsgWaitForMultipleObjects(1, &g_hWorkerThread, FALSE, INFINITE, QS_SENDMESSAGE) ==
-           WAIT_OBJECT_0 + 1) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD waited = GetTickCount() - start;
+        DWORD left = INFINITE;
+        if (timeoutMs != INFINITE) {
+            left = waited < timeoutMs ? timeoutMs - waited : 0;
+        }
+        const DWORD woke =
+            MsgWaitForMultipleObjects(1, &g_hWorkerThread, FALSE, left, QS_SENDMESSAGE);
+        if (woke != WAIT_OBJECT_0 + 1) {
+            return woke == WAIT_OBJECT_0;
+        }
         MSG message;
         PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
     }
 }
 
 void PressStart() {
-    if (IsRunGoing()) {
+    // Start is disabled until the report; a press queued before that finds the run going.
+    if (g_runUnreported) {
+        return;
+    }
+    // Start is enabled again from the report on, while the run's thread may still be ending:
+    // a press in that moment starts the next run once it has. A thread that does not end
+    // within the bound (it never should) starts none: one worker thread at a time.
+    if (!WaitForWorkerServingSends(WORKER_END_BOUND_MS)) {
         return;
     }
     // A run that could not be cancelled would hold the window's end until it ended by
@@ -87,8 +102,10 @@ void PressStart() {
 }
 
 // During a run, Close only cancels it; the window stays until the worker reports the end.
+// Once the report has been handled the button reads "Close" and closes the window, even
+// while the run's thread is still ending: the window's destruction waits for it.
 void PressClose(HWND window) {
-    if (IsRunGoing()) {
+    if (g_runUnreported) {
         SetEvent(g_hCancelEvent);
     } else {
         DestroyWindow(window);
@@ -126,7 +143,7 @@ void OnFinished() {
 
 void OnDestroy() {
     SetEvent(g_hCancelEvent);
-    WaitForWorkerServingSends();
+    WaitForWorkerServingSends(INFINITE);
     ReleaseWorkerThread();
     PostQuitMessage(0);
 }

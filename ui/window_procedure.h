@@ -5,9 +5,10 @@
 // run: each press of Start says so again. On a low battery, Start first asks whether to
 // update anyway (ui/battery_warning.h); No leaves the window idle.
 //
-// A run is going from the Start that made its thread until its report of its end has been
-// handled and its thread has ended, whichever comes last. So in the moment between the
-// thread's end and the report's handling, too, a Start does nothing and Close only cancels.
+// A run's report of its end, its last act, gives the window back: from then on Start starts
+// the next run and Close closes the window, also in the moment before the run's thread has
+// ended (a Start waits that moment out, a bounded wait; the window's destruction waits for
+// the thread anyway). Until the report, a Start does nothing and Close only cancels.
 // The handle of an ended run is closed when the next Start replaces it or when the window
 // is destroyed, whichever comes first.
 #pragma once

@@ -77,6 +77,7 @@ struct World {
     HandleCloses closes[CLOSE_TABLE_SIZE] = {};
 
     bool threadCreationFails = false;
+    DWORD threadEndHoldMs = 0;
 
     fake::Wakefulness awake = {};
     fake::PowerSupply power = {
@@ -86,6 +87,22 @@ struct World {
 };
 
 World g_world;
+
+// A thread whose end is held (HoldThreadEnds) runs its procedure through this. One at a
+// time: os::CreateThread waits until the new thread has taken its procedure.
+LPTHREAD_START_ROUTINE g_heldProcedure;
+LPVOID g_heldParameter;
+const HANDLE g_heldProcedureTaken = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+
+DWORD WINAPI RunThenHoldTheEnd(LPVOID) {
+    const LPTHREAD_START_ROUTINE procedure = g_heldProcedure;
+    const LPVOID parameter = g_heldParameter;
+    const DWORD holdMs = g_world.threadEndHoldMs;
+    ::SetEvent(g_heldProcedureTaken);
+    const DWORD code = procedure(parameter);
+    ::Sleep(holdMs);
+    return code;
+}
 
 [[noreturn]] void Misuse(const char* what) {
     fprintf(stderr, "fake platform: %s\n", what);
@@ -346,6 +363,10 @@ PowerSupply& Power() {
 
 void FailThreadCreation() {
     g_world.threadCreationFails = true;
+}
+
+void HoldThreadEnds(DWORD milliseconds) {
+    g_world.threadEndHoldMs = milliseconds;
 }
 
 void ResetWorld() {
@@ -646,8 +667,18 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES securityAttributes, SIZE_T stackSize,
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    return ::CreateThread(securityAttributes, stackSize, startAddress, parameter, creationFlags,
-                          threadId);
+    if (g_world.threadEndHoldMs == 0) {
+        return ::CreateThread(securityAttributes, stackSize, startAddress, parameter,
+                              creationFlags, threadId);
+    }
+    g_heldProcedure = startAddress;
+    g_heldParameter = parameter;
+    const HANDLE thread = ::CreateThread(securityAttributes, stackSize, RunThenHoldTheEnd,
+                                         nullptr, creationFlags, threadId);
+    if (thread != nullptr) {
+        ::WaitForSingleObject(g_heldProcedureTaken, INFINITE);
+    }
+    return thread;
 }
 
 }  // namespace os

@@ -190,6 +190,10 @@ int CloseCount(HANDLE handle);
 // starts none and returns null, as when the platform has no room for another thread.
 void FailThreadCreation();
 
+// Threads that os::CreateThread starts from now on end this long (real time) after their
+// procedure has returned, as a thread does on a loaded machine.
+void HoldThreadEnds(DWORD milliseconds);
+
 // --- Staying awake, and the power supply --------------------------------------------------
 
 // How the code under test has kept the machine awake since ResetWorld.

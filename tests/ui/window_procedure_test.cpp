@@ -226,6 +226,38 @@ TEST_F(RunControl, AStartOrCloseQueuedBehindARunThatFailsAtOnceFindsItsRunGoing)
     }
 }
 
+// The run's report has been handled, so Start is enabled and the button reads "Close",
+// but the run's thread has not ended yet (held here, as on a loaded machine): a press in
+// that moment is not lost. Start begins the next run; Close closes the window.
+TEST_F(RunControl, APressAfterTheReportWhileTheThreadStillEndsIsNotLost) {
+    struct Case {
+        const char* name;
+        HWND* button;
+    };
+    // Close last: the window it closes is gone for any row after it.
+    const Case cases[] = {{"Start", &g_hStartButton}, {"Close", &g_hCloseButton}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::ResetWorld();
+        fake::HoldThreadEnds(400);
+        Press(g_hStartButton);  // no receiver listed: the run ends at once
+        const HANDLE first = WorkerThread();
+        ASSERT_TRUE(harness::PumpUntil(Idle));
+        ASSERT_FALSE(Ended(first)) << "the moment was not held open";
+
+        Press(*c.button);
+        EXPECT_TRUE(Ended(first));
+        CloseHandle(first);
+        if (c.button == &g_hStartButton) {
+            EXPECT_TRUE(Running()) << "the press started no run";
+            ASSERT_TRUE(harness::PumpUntil(RunOver));
+            EXPECT_STREQ(g_statusText, L"GPS receiver not attached");
+        } else {
+            EXPECT_FALSE(IsWindow(g_hMainWnd)) << "the press did not close the window";
+        }
+    }
+}
+
 TEST_F(RunControl, CloseWhenIdleEndsTheProgramWithZero) {
     Press(g_hStartButton);  // idle again after a run, too
     ASSERT_TRUE(harness::PumpUntil(RunOver));
