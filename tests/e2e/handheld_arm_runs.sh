@@ -15,6 +15,7 @@ CASES=(
     "whole_run||--pace|window|status: Completed successfully|VERDICT: ROM identical"
     "cancel_during_programming|--cancel-when-programming|--pace|window|status: Cancelled|end marker: not seen"
     "purgecomm_withheld|--withhold PurgeComm||no window|message box \"Software upgrade\" (no owner, error icon): This handheld lacks PurgeComm, which the update needs [ok] answered ok|bytes received: 0"
+    "messageboxw_withheld|--withhold MessageBoxW||no window|the program ended with exit code 0|bytes received: 0"
 )
 # What a case whose program makes its window sees first, as the stand-in prints it: the
 # window that the program made from its entry point up to its message loop.
