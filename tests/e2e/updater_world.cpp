@@ -102,6 +102,7 @@ std::vector<char> ReadFileBytes(const wchar_t* path) {
 }  // namespace
 
 void UpdaterWorld::SetUp() {
+    desktopProgram_ = UPDATER_PROGRAM;
     statusMessages_ = StatusMessages(UPDATER_PORT);
     ASSERT_TRUE(ClearActiveDrivers());
     Drain(UPDATER_PORT);
@@ -140,8 +141,8 @@ bool UpdaterWorld::Use(Program program) {
         case Program::DESKTOP_ROM_DAMAGED:
         case Program::DESKTOP_LOADER_DAMAGED:
             desktopProgram_ = DAMAGED_PROGRAM;
-            EXPECT_TRUE(WriteDamagedCopy(program == Program::DESKTOP_ROM_DAMAGED ? ROM_FILE
-                                                                                   : LOADER_FILE));
+            EXPECT_TRUE(
+                WriteDamagedCopy(program == Program::DESKTOP_ROM_DAMAGED ? ROM_FILE : LOADER_FILE));
             return true;
     }
     return false;
@@ -152,12 +153,10 @@ bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
         return copy.Start(HANDHELD_LOADER, std::wstring(L"\"") + HANDHELD_PROGRAM + L"\"",
                           HANDHELD_DIRECTORY);
     }
-    return copy.Start(desktopProgram_.empty() ? UPDATER_PROGRAM : desktopProgram_, L"",
-                      UPDATER_DIRECTORY);
+    return copy.Start(desktopProgram_, L"", UPDATER_DIRECTORY);
 }
 
-::testing::AssertionResult UpdaterWorld::LaunchLacking(const wchar_t* call,
-                                                       const std::wstring& box,
+::testing::AssertionResult UpdaterWorld::LaunchLacking(const wchar_t* call, const std::wstring& box,
                                                        const std::wstring& receiverOptions,
                                                        DWORD silenceMs) {
     SetEnvironmentVariableW(WITHHELD_CALL_VARIABLE, call);
@@ -169,15 +168,15 @@ bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
     }
     const HWND shown = UpdaterWindow::AwaitOwnerlessBox(updater.Id(), WINDOW_MS);
     if (shown == nullptr) {
-        return ::testing::AssertionFailure() << "no box without an owner appeared"
-                                             << UpdaterEnded();
+        return ::testing::AssertionFailure()
+               << "no box without an owner appeared" << UpdaterEnded();
     }
     wchar_t caption[64] = L"";
     GetWindowTextW(shown, caption, 64);
     const std::wstring text = UpdaterWindow::BoxText(shown);
     if (text != box || std::wstring(caption) != L"Software upgrade") {
-        return ::testing::AssertionFailure() << "the box \"" << caption << "\" reads \"" << text
-                                             << "\"";
+        return ::testing::AssertionFailure()
+               << "the box \"" << caption << "\" reads \"" << text << "\"";
     }
     if (window.Find(0, updater.Id())) {
         return ::testing::AssertionFailure() << "the program made its window";

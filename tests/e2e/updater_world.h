@@ -54,8 +54,7 @@ protected:
     // without making its window; then the receiver, as Launch does. Whatever the program had
     // sent waits on the line for the receiver.
     ::testing::AssertionResult LaunchLacking(const wchar_t* call, const std::wstring& box,
-                                             const std::wstring& receiverOptions,
-                                             DWORD silenceMs);
+                                             const std::wstring& receiverOptions, DWORD silenceMs);
 
     // Starts the updater and waits for its window, then the receiver with a scenario's
     // options. The receiver ends silenceMs after the updater has last sent it anything, or
