@@ -73,10 +73,13 @@ if(VANDREL_HANDHELD_ARM)
 endif()
 
 set(IMPORT_LIBRARIES ${IMPORTS_DIR}/libcoredll.a ${IMPORTS_DIR}/libcommctrl.a)
+# The table of the import slots that the program's start-up reads, linked before the import
+# libraries whose slots it names.
+set(IMPORT_TABLE ${IMPORTS_DIR}/import_table.o)
 execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
     OUTPUT_VARIABLE LIBGCC OUTPUT_STRIP_TRAILING_WHITESPACE)
 add_custom_command(
-    OUTPUT ${IMPORT_LIBRARIES}
+    OUTPUT ${IMPORT_LIBRARIES} ${IMPORTS_DIR}/import_table.s
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/handheld_imports.py ${CMAKE_NM}
         ${VANDREL_DLLTOOL} ${LIBGCC} ${IMPORTS_DIR} ${EXPORT_LISTS} --
         "$<TARGET_OBJECTS:handheld_objects>"
@@ -84,8 +87,13 @@ add_custom_command(
         tools/handheld_imports.py
     COMMENT "Making import libraries from the handheld's export lists"
     VERBATIM)
-add_custom_target(handheld_imports DEPENDS ${IMPORT_LIBRARIES})
+add_custom_command(
+    OUTPUT ${IMPORT_TABLE}
+    COMMAND ${CMAKE_C_COMPILER} -c ${IMPORTS_DIR}/import_table.s -o ${IMPORT_TABLE}
+    DEPENDS ${IMPORTS_DIR}/import_table.s
+    VERBATIM)
+add_custom_target(handheld_imports DEPENDS ${IMPORT_LIBRARIES} ${IMPORT_TABLE})
 
 add_executable(vandrel $<TARGET_OBJECTS:handheld_objects>)
 add_dependencies(vandrel handheld_imports)
-target_link_libraries(vandrel PRIVATE ${IMPORT_LIBRARIES})
+target_link_libraries(vandrel PRIVATE ${IMPORT_TABLE} ${IMPORT_LIBRARIES})

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "engine/keep_awake.h"
+#include "engine/payload_check.h"
 #include "engine/receiver_discovery.h"
 #include "engine/run_report.h"
 #include "platform/os.h"
@@ -55,6 +56,8 @@ void ReadPortSettings(HANDLE port, DCB& dcb) {
 
 void OpenReceiverPort(UpgradeContext& context) {
     SetStatusText(context, INITIALISING_TEXT, UNLESS_CANCELLED);
+    // Damaged payloads end the run before any port is looked for, let alone opened.
+    CheckPayloads(context);
     if (!FindReceiverPort(context, context.portName, sizeof context.portName)) {
         UpgradeError(context, NOT_ATTACHED_MESSAGE);
     }

@@ -17,8 +17,9 @@ constexpr uint32_t LINK_TIMEOUT_MS = 5000;  // one whole WriteAll, one timed Rea
 constexpr bool TIMED = true;
 constexpr bool UNTIMED = false;
 
-// Shows "Initialising...", finds the receiver's port, opens it and configures it for
-// 38,400 bit/s 8N1 without flow control. Returns with context.portHandle open.
+// Shows "Initialising...", checks the payloads (engine/payload_check.h), finds the
+// receiver's port, opens it and configures it for 38,400 bit/s 8N1 without flow control.
+// Returns with context.portHandle open.
 void OpenReceiverPort(UpgradeContext& context);
 
 // Has the sleeve's driver switch the link, tells the receiver, and moves the port to

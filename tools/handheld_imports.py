@@ -20,6 +20,11 @@ for each call (NAME, which jumps through its slot) and the slots (__imp_NAME, on
 each library's in a run ended by a zero word, in the order of the export lists), and
 OUT_DIR/imports.txt, one "<LIST>.dll NAME" a line in the same order, from which the PE writer
 (tools/write_wince_pe.py) makes the import directory over those slots.
+
+On both, the program's start-up reads every slot (platform/wince/import_check.h) through
+HANDHELD_IMPORTS, a table of each slot's address and the call's name ended by a null entry,
+which the program uses and this tool defines: in OUT_DIR/import_table.s on x86, to be
+assembled and linked beside the import libraries, and in OUT_DIR/imports.s on ARM.
 """
 import pathlib
 import re
@@ -30,6 +35,7 @@ STDCALL = re.compile(r"^_(?P<name>\w+)@(?P<bytes>\d+)$")
 CDECL = re.compile(r"^_(?P<name>\w+)$")
 IMPORT = "__imp_"
 ARM_OPTION = "--arm"
+IMPORT_TABLE = "HANDHELD_IMPORTS"
 
 # An ARMv4 stub: pc reads 8 bytes ahead, so the first load takes the slot's address from the
 # word after the second, which jumps to what the loader wrote into the slot. The return
@@ -89,6 +95,8 @@ def resolve(nm, libgcc, lists, objects, bare_name):
     for symbol in sorted(used - defined):
         called = symbol[len(IMPORT):] if symbol.startswith(IMPORT) else symbol
         name, imported_as = bare_name(called)
+        if name == IMPORT_TABLE:
+            continue  # written here, after the objects
         library = next((stem for stem, names in libraries if name in names), None)
         if imported_as and library:
             if imported_as not in imported[library]:
@@ -136,6 +144,21 @@ def write_arm_stubs(out, imported):
     (out / "imports.txt").write_text("".join(listing))
 
 
+def import_table(imported, slot_prefix, symbol_prefix, section):
+    """Assembler text of HANDHELD_IMPORTS: a row of two words for each call, its slot's address
+    and its name's, then a row of zeros, then the names."""
+    rows, names = [], []
+    for names_imported in imported.values():
+        for imported_as in names_imported:
+            label = "import_name_%d" % len(names)
+            rows.append("    .long %s%s, %s\n" % (slot_prefix, imported_as, label))
+            # A name decorated as __stdcall is shown bare, as the handheld exports it.
+            names.append('%s:\n    .asciz "%s"\n' % (label, imported_as.split("@")[0]))
+    table = symbol_prefix + IMPORT_TABLE
+    return ("    .section %s\n    .balign 4\n    .global %s\n%s:\n" % (section, table, table)
+            + "".join(rows) + "    .long 0, 0\n" + "".join(names))
+
+
 def main(*args):
     arm = args[0] == ARM_OPTION
     if arm:
@@ -154,8 +177,12 @@ def main(*args):
     out.mkdir(parents=True, exist_ok=True)
     if arm:
         write_arm_stubs(out, imported)
+        with open(out / "imports.s", "a") as stubs:
+            stubs.write(import_table(imported, IMPORT, "", '.rodata.import_table, "a", %progbits'))
     else:
         write_import_libraries(dlltool, out, imported)
+        (out / "import_table.s").write_text(
+            import_table(imported, IMPORT + "_", "_", '.rdata, "dr"'))
     return 0
 
 

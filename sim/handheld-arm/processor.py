@@ -246,15 +246,20 @@ class Processor:
 
     # --- Binding the program's imports.
 
-    def bind(self, imports, providers):
+    def bind(self, imports, providers, withheld=None):
         """Points each import slot at a trap of its own; a call no provider has is bound
-        too, and ends the emulation when it is made."""
+        too, and ends the emulation when it is made. The call named withheld is bound to
+        nothing: its slot is left 0, as the Windows CE 3.0 loader leaves the slot of a call
+        its system does not export, and the program is started all the same."""
         functions = {}
         for provider in providers:
             for name, member in inspect.getmembers(provider):
                 if hasattr(member, "dll"):
                     functions[(member.dll.lower(), name)] = member
         for item in imports:
+            if item.name == withheld:
+                self.memory.load(item.slot, bytes(4))
+                continue
             binding = Binding(item.dll, item.name, functions.get((item.dll.lower(), item.name)))
             self.memory.load(item.slot, self.trap_address(len(self._traps)).to_bytes(4, "little"))
             self._traps.append(lambda binding=binding: self._enter(binding))

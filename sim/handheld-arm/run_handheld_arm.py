@@ -3,7 +3,7 @@
 a pty whose far end is the receiver, and plays the program's user.
 
 usage: run_handheld_arm.py PROGRAM.exe --port PTY [--cancel-when-programming]
-           [--base ADDRESS] [--answer BUTTON] [--limit SECONDS]
+           [--base ADDRESS] [--answer BUTTON] [--withhold CALL] [--limit SECONDS]
 
 It loads the program (at ADDRESS instead of its image base, relocated, with --base), runs it
 to its message loop and prints what it made: the window's class and title, the cancel
@@ -13,7 +13,8 @@ status line each time it is drawn anew and the time line as it changes, with
 end (Start enabled again), prints the final status, the run's time and the instructions
 executed, taps Close, and
 exits with the program's exit code. A message box is printed and answered with its default
-button, or with BUTTON (yes, no, ok, ...) where it has one.
+button, or with BUTTON (yes, no, ok, ...) where it has one. With --withhold the handheld
+lacks CALL: the loader leaves its import slot 0, as the Windows CE 3.0 loader does.
 
 Anything the handheld would not run (a call the stand-in lacks, an instruction the
 StrongARM lacks, memory the program was not given) ends it with one line that starts with
@@ -169,10 +170,10 @@ class User:
         self.say('tap "%s"' % self.close.text)
         self.windows.click(self.close)
 
-    def message_box(self, caption, text, buttons, default):
+    def message_box(self, caption, text, buttons, default, how):
         answer = self.options.answer if self.options.answer in buttons else default
-        self.say('message box "%s": %s [%s] answered %s' % (caption, text, "/".join(buttons),
-                                                           answer))
+        self.say('message box "%s" (%s): %s [%s] answered %s'
+                 % (caption, how, text, "/".join(buttons), answer))
         return answer
 
 
@@ -184,6 +185,8 @@ def parse_arguments():
     parser.add_argument("--base", type=lambda text: int(text, 0),
                         help="load the program here instead of at its image base")
     parser.add_argument("--answer", help="the button that answers a message box")
+    parser.add_argument("--withhold", metavar="CALL",
+                        help="leave this call's import slot 0, as if the handheld lacked it")
     parser.add_argument("--limit", type=float, default=DEFAULT_LIMIT_S,
                         help="end the emulation after this many seconds")
     return parser.parse_args()
@@ -199,7 +202,7 @@ def main():
         windows = WindowManager(cpu, kernel, program, user)
         user.kernel, user.windows = kernel, windows
         ports = SerialPorts(cpu, kernel, SLEEVE_PORT, options.port, user.say)
-        cpu.bind(program.imports, [kernel, windows, ports, CLibrary(cpu)])
+        cpu.bind(program.imports, [kernel, windows, ports, CLibrary(cpu)], options.withhold)
         user.say("program: %s, 0x%x bytes at 0x%08x, entry 0x%08x, %d imports"
                  % (options.program, program.size, program.base, program.entry,
                     len(program.imports)))

@@ -19,8 +19,8 @@ origin with its font and colour: ExtTextOutW puts one where it meets the clip (a
 invalid rectangle), erasing and filled rectangles take away those they meet.
 
 The observer (the driver) is told painted(window) after each EndPaint and idle() when the
-main thread has nothing left to do; message_box(caption, text, buttons, default) gives the
-button that answers a box.
+main thread has nothing left to do; message_box(caption, text, buttons, default, how), how
+saying the box's owner and icon, gives the button that answers a box.
 """
 import math
 
@@ -60,6 +60,9 @@ ERROR_ACCESS_DENIED = 5
 ERROR_RESOURCE_NAME_NOT_FOUND = 1814
 RT_ACCELERATOR, RT_GROUP_ICON = 9, 14
 MB_TYPE_MASK, MB_DEFBUTTON_MASK, MB_DEFBUTTON_SHIFT = 0x0F, 0xF00, 8
+MB_ICON_MASK = 0xF0
+MESSAGE_BOX_ICONS = {0x00: "no icon", 0x10: "error icon", 0x20: "question icon",
+                     0x30: "warning icon", 0x40: "information icon"}
 MESSAGE_BOX_BUTTONS = {0: ["ok"], 1: ["ok", "cancel"], 2: ["abort", "retry", "ignore"],
                        3: ["yes", "no", "cancel"], 4: ["yes", "no"], 5: ["retry", "cancel"]}
 BUTTON_IDS = {"ok": 1, "cancel": 2, "abort": 3, "retry": 4, "ignore": 5, "yes": 6, "no": 7}
@@ -618,7 +621,11 @@ class WindowManager:
             raise ProgramFault("a message box of style 0x%x, which the stand-in lacks" % style)
         default = buttons[min((style & MB_DEFBUTTON_MASK) >> MB_DEFBUTTON_SHIFT,
                               len(buttons) - 1)]
-        return BUTTON_IDS[self.observer.message_box(caption, text, buttons, default)]
+        icon = MESSAGE_BOX_ICONS.get(style & MB_ICON_MASK)
+        if icon is None:
+            raise ProgramFault("a message box of style 0x%x, which the stand-in lacks" % style)
+        how = "%s, %s" % ("owner 0x%08x" % owner if owner else "no owner", icon)
+        return BUTTON_IDS[self.observer.message_box(caption, text, buttons, default, how)]
 
     # --- Device contexts.
 

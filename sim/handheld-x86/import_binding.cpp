@@ -9,6 +9,8 @@ const char STAND_IN_KERNEL[] = "COREDLL.dll";
 namespace {
 
 const char* const STAND_IN_LIBRARIES[] = {STAND_IN_KERNEL, "COMMCTRL.dll"};
+const char WITHHELD_CALL_VARIABLE[] = "VANDREL_WITHHELD_CALL";
+constexpr DWORD CALL_NAME_CHARS = 256;  // including the terminator; far more than any name
 
 const char* StandInName(const char* imported) {
     for (const char* name : STAND_IN_LIBRARIES) {
@@ -29,8 +31,20 @@ T* At(const ProgramImage& image, DWORD rva, DWORD bytes = sizeof(T)) {
     return reinterpret_cast<T*>(image.start + rva);
 }
 
+// The call the handheld is made to lack, or an empty name.
+void ReadWithheldCall(char (&name)[CALL_NAME_CHARS]) {
+    const DWORD chars = GetEnvironmentVariableA(WITHHELD_CALL_VARIABLE, name, CALL_NAME_CHARS);
+    if (chars >= CALL_NAME_CHARS) {
+        EndWithLine(LAUNCH_FAILED_EXIT_CODE, "%s names no call: it is too long",
+                    WITHHELD_CALL_VARIABLE);
+    }
+    if (chars == 0) {
+        name[0] = '\0';
+    }
+}
+
 void BindLibrary(const ProgramImage& image, const IMAGE_IMPORT_DESCRIPTOR& descriptor,
-                 const wchar_t* standInFolder) {
+                 const wchar_t* standInFolder, const char* withheld) {
     const char* imported = At<const char>(image, descriptor.Name, 1);
     const char* name = StandInName(imported);
     if (name == nullptr) {
@@ -55,8 +69,9 @@ void BindLibrary(const ProgramImage& image, const IMAGE_IMPORT_DESCRIPTOR& descr
         }
         const auto& byName = *At<const IMAGE_IMPORT_BY_NAME>(image, entry.u1.AddressOfData);
         const char* call = reinterpret_cast<const char*>(byName.Name);
-        const FARPROC address = GetProcAddress(library, call);
-        if (address == nullptr) {
+        const bool isWithheld = lstrcmpA(call, withheld) == 0;
+        const FARPROC address = isWithheld ? nullptr : GetProcAddress(library, call);
+        if (address == nullptr && !isWithheld) {
             EndWithLine(PROGRAM_REFUSED_EXIT_CODE,
                         "the program imports %s from %s, which the stand-in does not have", call,
                         imported);
@@ -91,12 +106,14 @@ void BindProgramImports(const ProgramImage& image, const wchar_t* standInFolder)
     if (directory.Size == 0) {
         return;
     }
+    char withheld[CALL_NAME_CHARS];
+    ReadWithheldCall(withheld);
     for (DWORD i = 0;; ++i) {
         const auto& descriptor = *At<const IMAGE_IMPORT_DESCRIPTOR>(
             image, directory.VirtualAddress + i * sizeof(IMAGE_IMPORT_DESCRIPTOR));
         if (descriptor.Name == 0) {
             return;  // the directory's closing entry
         }
-        BindLibrary(image, descriptor, standInFolder);
+        BindLibrary(image, descriptor, standInFolder, withheld);
     }
 }

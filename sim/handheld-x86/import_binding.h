@@ -9,6 +9,10 @@
 // named as in "the program imports GetConsoleWindow from COREDLL.dll, which the stand-in
 // does not have". A stand-in library missing from the launcher's folder ends it as a failed
 // launch.
+//
+// The handheld can be made to lack one call: where the environment has VANDREL_WITHHELD_CALL,
+// the import of that name is bound to nothing, its slot left 0 and the program started all
+// the same, as the Windows CE 3.0 loader treats a call its system does not export.
 #pragma once
 
 #include "sim/handheld-x86/program_image.h"

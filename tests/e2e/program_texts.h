@@ -27,7 +27,8 @@ inline std::vector<std::wstring> StatusMessages(const wchar_t* portName) {
             L"Error (write timeout): please check sleeve",
             L"Error (write error): please check sleeve",
             L"Error (read timeout): please check sleeve",
-            L"Timeout on erase operation"};
+            L"Timeout on erase operation",
+            L"Error (damaged file): please copy it again"};
 }
 
 // Every text the time line can show for up to maxSeconds remaining, and the empty line.

@@ -10,6 +10,8 @@ const wchar_t WINDOW_TITLE[] = L"GPS ROM upgrade";
 const wchar_t START_CAPTION[] = L"Start";
 constexpr DWORD ANSWER_MS = 1000;        // a window that takes longer counts as hung
 constexpr DWORD POINTER_MOVE_MS = 1000;  // for the pointer to arrive where it was sent
+const wchar_t BOX_CLASS[] = L"#32770";
+constexpr int BOX_TEXT_ID = 0xFFFF;  // a message box's static control that shows its text
 
 struct Controls {
     HWND start = nullptr;
@@ -83,8 +85,8 @@ HWND UpdaterWindow::AwaitBox(DWORD timeoutMs) const {
     WaitFor(
         [&] {
             box = nullptr;
-            for (HWND w = FindWindowW(L"#32770", nullptr); w != nullptr && box == nullptr;
-                 w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+            for (HWND w = FindWindowW(BOX_CLASS, nullptr); w != nullptr && box == nullptr;
+                 w = FindWindowExW(nullptr, w, BOX_CLASS, nullptr)) {
                 if (GetWindow(w, GW_OWNER) == window_ && IsWindowVisible(w)) {
                     box = w;
                 }
@@ -93,6 +95,32 @@ HWND UpdaterWindow::AwaitBox(DWORD timeoutMs) const {
         },
         timeoutMs);
     return box;
+}
+
+HWND UpdaterWindow::AwaitOwnerlessBox(DWORD processId, DWORD timeoutMs) {
+    HWND box = nullptr;
+    WaitFor(
+        [&] {
+            box = nullptr;
+            for (HWND w = FindWindowW(BOX_CLASS, nullptr); w != nullptr && box == nullptr;
+                 w = FindWindowExW(nullptr, w, BOX_CLASS, nullptr)) {
+                DWORD process = 0;
+                GetWindowThreadProcessId(w, &process);
+                if (process == processId && GetWindow(w, GW_OWNER) == nullptr &&
+                    IsWindowVisible(w)) {
+                    box = w;
+                }
+            }
+            return box != nullptr;
+        },
+        timeoutMs);
+    return box;
+}
+
+std::wstring UpdaterWindow::BoxText(HWND box) {
+    wchar_t text[256] = L"";
+    GetDlgItemTextW(box, BOX_TEXT_ID, text, 256);
+    return text;
 }
 
 int UpdaterWindow::ProgressPosition() const {

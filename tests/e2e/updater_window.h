@@ -42,6 +42,10 @@ public:
     // presses it.
     HWND AwaitBox(DWORD timeoutMs) const;
     static bool PressBoxButton(HWND box, int id) { return Press(GetDlgItem(box, id), 1); }
+    // The same for a box of the process with no owner window, as a program shows before it
+    // has made its window; and the text that a message box shows.
+    static HWND AwaitOwnerlessBox(DWORD processId, DWORD timeoutMs);
+    static std::wstring BoxText(HWND box);
 
     // Asks the window to close, as the system does when it shuts a program down.
     void AskToClose() const { PostMessageW(window_, WM_CLOSE, 0, 0); }

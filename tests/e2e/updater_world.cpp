@@ -1,6 +1,9 @@
 #include "tests/e2e/updater_world.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "tests/e2e/active_drivers.h"
 
@@ -18,6 +21,12 @@ const wchar_t UPDATER_DIRECTORY[] = L"" VANDREL_BIN_DIR;
 const wchar_t HANDHELD_PROGRAM[] = L"" VANDREL_BIN_DIR "/handheld/vandrel.exe";
 const wchar_t HANDHELD_LOADER[] = L"" VANDREL_BIN_DIR "/handheld-standin/handheld-launch.exe";
 const wchar_t HANDHELD_DIRECTORY[] = L"" VANDREL_BIN_DIR "/handheld-standin";
+// The stand-in's handheld lacks the call this names (sim/handheld-x86/import_binding.h).
+const wchar_t WITHHELD_CALL_VARIABLE[] = L"VANDREL_WITHHELD_CALL";
+// The damaged copy of the desktop's program, and the payload files it holds a copy of.
+const wchar_t DAMAGED_PROGRAM[] = L"" VANDREL_BIN_DIR "/damaged-vandrel.exe";
+const wchar_t ROM_FILE[] = L"" VANDREL_SOURCE_DIR "/res/rom-2.3.7.bin";
+const wchar_t LOADER_FILE[] = L"" VANDREL_SOURCE_DIR "/res/loader.bin";
 
 constexpr DWORD WINDOW_MS = 30000;        // Wine starts a program slowly on a busy machine
 constexpr DWORD QUIET_MS = 200;           // a line end with nothing more for this long is drained
@@ -66,9 +75,34 @@ void Drain(const wchar_t* port) {
     CloseHandle(line);
 }
 
+std::vector<char> ReadFileBytes(const wchar_t* path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes a copy of the desktop's program with the byte in the middle of the payload (the
+// file's bytes, found among the program's) changed.
+::testing::AssertionResult WriteDamagedCopy(const wchar_t* payloadFile) {
+    std::vector<char> program = ReadFileBytes(UPDATER_PROGRAM);
+    const std::vector<char> payload = ReadFileBytes(payloadFile);
+    const auto at = std::search(program.begin(), program.end(), payload.begin(), payload.end());
+    if (payload.empty() || at == program.end()) {
+        return ::testing::AssertionFailure() << payloadFile << " is not inside vandrel.exe";
+    }
+    at[payload.size() / 2] ^= 0x01;
+    std::ofstream out(DAMAGED_PROGRAM, std::ios::binary | std::ios::trunc);
+    out.write(program.data(), static_cast<std::streamsize>(program.size()));
+    out.close();
+    if (!out) {
+        return ::testing::AssertionFailure() << "the damaged copy could not be written";
+    }
+    return ::testing::AssertionSuccess();
+}
+
 }  // namespace
 
 void UpdaterWorld::SetUp() {
+    desktopProgram_ = UPDATER_PROGRAM;
     statusMessages_ = StatusMessages(UPDATER_PORT);
     ASSERT_TRUE(ClearActiveDrivers());
     Drain(UPDATER_PORT);
@@ -97,9 +131,21 @@ void UpdaterWorld::TearDown() {
 
 bool UpdaterWorld::Use(Program program) {
     program_ = program;
-    return program == Program::DESKTOP ||
-           (GetFileAttributesW(HANDHELD_PROGRAM) != INVALID_FILE_ATTRIBUTES &&
-            GetFileAttributesW(HANDHELD_LOADER) != INVALID_FILE_ATTRIBUTES);
+    desktopProgram_ = UPDATER_PROGRAM;
+    switch (program) {
+        case Program::DESKTOP:
+            return true;
+        case Program::HANDHELD:
+            return GetFileAttributesW(HANDHELD_PROGRAM) != INVALID_FILE_ATTRIBUTES &&
+                   GetFileAttributesW(HANDHELD_LOADER) != INVALID_FILE_ATTRIBUTES;
+        case Program::DESKTOP_ROM_DAMAGED:
+        case Program::DESKTOP_LOADER_DAMAGED:
+            desktopProgram_ = DAMAGED_PROGRAM;
+            EXPECT_TRUE(
+                WriteDamagedCopy(program == Program::DESKTOP_ROM_DAMAGED ? ROM_FILE : LOADER_FILE));
+            return true;
+    }
+    return false;
 }
 
 bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
@@ -107,7 +153,49 @@ bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
         return copy.Start(HANDHELD_LOADER, std::wstring(L"\"") + HANDHELD_PROGRAM + L"\"",
                           HANDHELD_DIRECTORY);
     }
-    return copy.Start(UPDATER_PROGRAM, L"", UPDATER_DIRECTORY);
+    return copy.Start(desktopProgram_, L"", UPDATER_DIRECTORY);
+}
+
+::testing::AssertionResult UpdaterWorld::LaunchLacking(const wchar_t* call, const std::wstring& box,
+                                                       const std::wstring& receiverOptions,
+                                                       DWORD silenceMs) {
+    SetEnvironmentVariableW(WITHHELD_CALL_VARIABLE, call);
+    const bool started = StartUpdater(updater);
+    SetEnvironmentVariableW(WITHHELD_CALL_VARIABLE, nullptr);
+    if (!started) {
+        return ::testing::AssertionFailure()
+               << "the handheld's program did not start: " << updater.StartFailure();
+    }
+    const HWND shown = UpdaterWindow::AwaitOwnerlessBox(updater.Id(), WINDOW_MS);
+    if (shown == nullptr) {
+        return ::testing::AssertionFailure()
+               << "no box without an owner appeared" << UpdaterEnded();
+    }
+    wchar_t caption[64] = L"";
+    GetWindowTextW(shown, caption, 64);
+    const std::wstring text = UpdaterWindow::BoxText(shown);
+    if (text != box || std::wstring(caption) != L"Software upgrade") {
+        return ::testing::AssertionFailure()
+               << "the box \"" << caption << "\" reads \"" << text << "\"";
+    }
+    if (window.Find(0, updater.Id())) {
+        return ::testing::AssertionFailure() << "the program made its window";
+    }
+    if (!UpdaterWindow::PressBoxButton(shown, IDOK)) {
+        return ::testing::AssertionFailure() << "OK could not be pressed";
+    }
+    DWORD exitCode;
+    if (!updater.Wait(EXIT_MS, &exitCode)) {
+        return ::testing::AssertionFailure() << "the program did not end after OK";
+    }
+    if (exitCode != 0) {
+        return ::testing::AssertionFailure() << "the program ended with exit code " << exitCode;
+    }
+    if (!receiver.Start(receiverOptions, silenceMs)) {
+        return ::testing::AssertionFailure()
+               << "receiver-sim.exe did not start: " << receiver.StartFailure();
+    }
+    return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult UpdaterWorld::Launch(const std::wstring& receiverOptions,

@@ -25,8 +25,10 @@
 extern const DriverInstance SLEEVE_DRIVER;
 
 // The program a test runs: the desktop's vandrel.exe, or the handheld's own (x86) executable
-// under the simulated handheld (sim/handheld-x86), which 32-bit Wine runs.
-enum class Program { DESKTOP, HANDHELD };
+// under the simulated handheld (sim/handheld-x86), which 32-bit Wine runs; or a copy of the
+// desktop's vandrel.exe damaged as a copy made by cable, infrared or a card can be, one byte
+// of its ROM image or of its loader changed.
+enum class Program { DESKTOP, HANDHELD, DESKTOP_ROM_DAMAGED, DESKTOP_LOADER_DAMAGED };
 
 // Why a test of the handheld's program is skipped where UpdaterWorld::Use refuses it.
 constexpr const char* HANDHELD_NOT_BUILT = "the handheld's program and its stand-in were not built";
@@ -46,6 +48,13 @@ protected:
 
     // Starts a copy of the updater, as its user does.
     bool StartUpdater(ChildProcess& copy) const;
+
+    // Starts the handheld's program on a handheld that lacks the call named, which must end
+    // with exit code 0 after its box, without an owner, has read box and been answered, and
+    // without making its window; then the receiver, as Launch does. Whatever the program had
+    // sent waits on the line for the receiver.
+    ::testing::AssertionResult LaunchLacking(const wchar_t* call, const std::wstring& box,
+                                             const std::wstring& receiverOptions, DWORD silenceMs);
 
     // Starts the updater and waits for its window, then the receiver with a scenario's
     // options. The receiver ends silenceMs after the updater has last sent it anything, or
@@ -75,6 +84,7 @@ private:
     std::string UpdaterEnded();
 
     Program program_ = Program::DESKTOP;
+    std::wstring desktopProgram_;  // the desktop's vandrel.exe, or the damaged copy of it
     std::unique_ptr<ScreenLines> lines_;
     std::vector<std::wstring> statusMessages_;
 };

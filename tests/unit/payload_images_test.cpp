@@ -1,5 +1,7 @@
 #include "engine/payload_images.h"
 
+#include "engine/payload_check.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -51,6 +53,29 @@ TEST(PayloadImages, ShapedLikeFirmware) {
     for (int value : {0x00, 0x11, 0x13}) {
         EXPECT_GT(counts[value], 1000u) << "byte " << value;
     }
+}
+
+TEST(PayloadCheck, PublishedCheckValues) {
+    const struct {
+        const char* text;
+        uint32_t crc;
+    } cases[] = {{"123456789", 0xCBF43926}, {"a", 0xE8B7BE43}, {"", 0x00000000}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(ComputePayloadCrc(reinterpret_cast<const uint8_t*>(c.text),
+                                    static_cast<uint32_t>(strlen(c.text))),
+                  c.crc)
+            << '"' << c.text << '"';
+    }
+}
+
+// The values the build put beside the payloads are those of the files in res/, so that an
+// intact program passes its own check.
+TEST(PayloadCheck, BuildsCrcsAreThoseOfThePayloadFiles) {
+    const std::vector<uint8_t>& loader = fake::LoaderFile();
+    const std::vector<uint8_t>& rom = fake::RomFile();
+    EXPECT_EQ(LOADER_IMAGE_CRC,
+              ComputePayloadCrc(loader.data(), static_cast<uint32_t>(loader.size())));
+    EXPECT_EQ(ROM_IMAGE_CRC, ComputePayloadCrc(rom.data(), static_cast<uint32_t>(rom.size())));
 }
 
 }  // namespace
