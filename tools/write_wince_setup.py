@@ -7,8 +7,9 @@ Usage: write_wince_setup.py --app APP --provider PROVIDER --folder FOLDER --prog
 
 OUT says: install the cabinet's member .001 as \\Program Files\\FOLDER\\PROGRAM (%CE1%), and
 put a shortcut to it, SHORTCUT.lnk, in \\Windows\\Start Menu\\Programs (%CE11%); for a
-StrongARM (SYSTEM_INFO's dwProcessorType 2577, which the XScale handhelds of Pocket PC 2002
-report too) with Windows CE 3.0 or later. Remove Programs lists it as "PROVIDER APP".
+StrongARM (SYSTEM_INFO's dwProcessorType 2577, PROCESSOR_STRONGARM, which the handheld's
+kernel reports for a system built for ARMv4, on an XScale too: "CEProcessorType", Windows CE
+reference) with Windows CE 3.0 or later. Remove Programs lists it as "PROVIDER APP".
 
 Its layout is the one public description of the format gives ("Windows CE installation
 cabinet format", cabextract's documentation): a 100-byte header, then the application's and

@@ -127,7 +127,7 @@ def read_setup_file(data):
                           "the platforms left out")
         if not raw.endswith(b"\0\0"):
             raise SetupRefused("the platforms left out do not end in an empty name")
-        unsupported = [name.decode("latin-1") for name in raw[:-2].split(b"\0")]
+        unsupported = [name.decode("latin-1") for name in raw[:-2].split(b"\0") if name]
 
     def entries(section, head):
         """Each entry's head and where its variable part starts."""
