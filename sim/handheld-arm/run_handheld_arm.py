@@ -8,7 +8,9 @@ usage: run_handheld_arm.py (PROGRAM.exe | --cab CABINET [--storage DIR]) --port 
 With --cab it first plays the handheld's installer (installer.py): it installs the cabinet
 into DIR, a folder that stands for the handheld's storage (by default a temporary one), prints
 what it installed, the shortcut's text and what Remove Programs lists, and takes the program
-that the shortcut names. It loads the program (at ADDRESS instead of its image base, relocated, with --base), runs it
+that the shortcut names.
+
+It loads the program (at ADDRESS instead of its image base, relocated, with --base), runs it
 to its message loop and prints what it made: the window's class and title, the cancel
 event, the fonts, the buttons, the bar and the texts drawn. It then taps Start, prints the
 status line each time it is drawn anew and the time line as it changes, with
@@ -239,8 +241,7 @@ def run(options, storage):
         ports = SerialPorts(cpu, kernel, SLEEVE_PORT, options.port, user.say)
         cpu.bind(program.imports, [kernel, windows, ports, CLibrary(cpu)])
         user.say("program: %s, 0x%x bytes at 0x%08x, entry 0x%08x, %d imports"
-                 % (name, program.size, program.base, program.entry,
-                    len(program.imports)))
+                 % (name, program.size, program.base, program.entry, len(program.imports)))
         windows.main_thread = cpu.start_process(program.entry, program.base, "", SHOW_NORMAL,
                                                 program.stack_reserve)
         code = cpu.run(options.limit)

@@ -130,7 +130,8 @@ for line in "${WINDOW_MADE[@]}" "${standin_lines[@]}"; do
 done
 if [[ $start == cabinet ]]; then
     installed=$PAIR/storage/$(tr '\\' / <<<"${INSTALLED#\\}")
-    cmp "$installed" "$PACKAGED" || { echo "FAILED: the installed program is not $PACKAGED"; exit 1; }
+    cmp "$installed" "$PACKAGED" ||
+        { echo "FAILED: the installed program is not $PACKAGED"; exit 1; }
 fi
 grep -qxF "$receiver_line" "$PAIR/receiver.txt" || { echo "FAILED: no \"$receiver_line\""; exit 1; }
 echo "PASSED: $CASE"
