@@ -97,3 +97,8 @@ add_custom_target(handheld_imports DEPENDS ${IMPORT_LIBRARIES} ${IMPORT_TABLE})
 add_executable(vandrel $<TARGET_OBJECTS:handheld_objects>)
 add_dependencies(vandrel handheld_imports)
 target_link_libraries(vandrel PRIVATE ${IMPORT_TABLE} ${IMPORT_LIBRARIES})
+# The same bytes from every build of the same sources and payloads: no time stamp. An owner's
+# build (./package) also leaves out the symbol table, which names the build's folder; the
+# tests' builds keep it, to name the functions they find fault with.
+option(VANDREL_STRIP "leave the symbol table out of the program" OFF)
+target_link_options(vandrel PRIVATE -Wl,--no-insert-timestamp $<$<BOOL:${VANDREL_STRIP}>:-s>)

@@ -45,24 +45,31 @@ VANDREL_NEEDS=(
     # packages that bring them (Debian 12's Python 3.11).
     /usr/lib/python3.11/distutils/sysconfig.py:python3-distutils
     /usr/lib/python3/dist-packages/pkg_resources/__init__.py:python3-pkg-resources
+    # The owner's package (./package): its cabinet written and read back, and told apart.
+    gcab:gcab
+    cabextract:cabextract
+    file:file
 )
 # The interpreter that Debian's python3-* packages belong to: a python3 earlier on the PATH
 # (a version manager's, say) does not see them.
 export VANDREL_PYTHON=/usr/bin/python3
 
+# Installs what is missing of VANDREL_NEEDS, or only of the packages named.
 vandrel_install() {
     local missing=() entry tool package
     for entry in "${VANDREL_NEEDS[@]}"; do
         tool=${entry%%:*}
         package=${entry#*:}
-        if [[ $tool == /* ]]; then
+        if (($#)) && [[ " $* " != *" $package "* ]]; then
+            continue
+        elif [[ $tool == /* ]]; then
             [[ -e $tool ]] || missing+=("$package")
         else
             command -v "$tool" >/dev/null 2>&1 || missing+=("$package")
         fi
     done
     # The stand-in for ImageMagick that some images ship cannot convert anything.
-    if command -v convert >/dev/null 2>&1 && ! convert -version 2>/dev/null | grep -q ImageMagick; then
+    if ((!$#)) && command -v convert >/dev/null 2>&1 && ! convert -version 2>/dev/null | grep -q ImageMagick; then
         missing+=(imagemagick)
     fi
     if ((${#missing[@]})); then

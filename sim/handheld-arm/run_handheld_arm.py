@@ -2,8 +2,14 @@
 """The simulated handheld: runs the ARM program on an emulated StrongARM, its serial port on
 a pty whose far end is the receiver, and plays the program's user.
 
-usage: run_handheld_arm.py PROGRAM.exe --port PTY [--cancel-when-programming]
-           [--base ADDRESS] [--answer BUTTON] [--withhold CALL] [--limit SECONDS]
+usage: run_handheld_arm.py (PROGRAM.exe | --cab CABINET [--storage DIR]) --port PTY
+           [--cancel-when-programming] [--base ADDRESS] [--answer BUTTON] [--withhold CALL]
+           [--limit SECONDS]
+
+With --cab it first plays the handheld's installer (installer.py): it installs the cabinet
+into DIR, a folder that stands for the handheld's storage (by default a temporary one), prints
+what it installed, the shortcut's text and what Remove Programs lists, and takes the program
+that the shortcut names.
 
 It loads the program (at ADDRESS instead of its image base, relocated, with --base), runs it
 to its message loop and prints what it made: the window's class and title, the cancel
@@ -23,6 +29,7 @@ StrongARM lacks, memory the program was not given) ends it with one line that st
 import argparse
 import os
 import sys
+import tempfile
 import time
 
 # The stand-in runs from the source tree, which it leaves as it found it.
@@ -30,10 +37,12 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from c_library import CLibrary  # noqa: E402
+from installer import InstallRefused, host_path, install, shortcut_target  # noqa: E402
 from kernel import Kernel  # noqa: E402
 from loader import LoadRefused, load_program  # noqa: E402
 from processor import ProgramFault, Processor  # noqa: E402
 from serial_port import SerialPorts  # noqa: E402
+from setup_file import SetupRefused  # noqa: E402
 from windows import DEFAULT_FONT, WindowManager  # noqa: E402
 
 FAULT_EXIT = 70
@@ -179,7 +188,10 @@ class User:
 
 def parse_arguments():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("program")
+    parser.add_argument("program", nargs="?")
+    parser.add_argument("--cab", help="install this cabinet and start the program that its "
+                        "shortcut names")
+    parser.add_argument("--storage", help="the folder that stands for the handheld's storage")
     parser.add_argument("--port", required=True, help="the pty that is the sleeve's COM5:")
     parser.add_argument("--cancel-when-programming", action="store_true")
     parser.add_argument("--base", type=lambda text: int(text, 0),
@@ -189,27 +201,55 @@ def parse_arguments():
                         help="leave this call's import slot 0, as if the handheld lacked it")
     parser.add_argument("--limit", type=float, default=DEFAULT_LIMIT_S,
                         help="end the emulation after this many seconds")
-    return parser.parse_args()
+    options = parser.parse_args()
+    if (options.program is None) == (options.cab is None):
+        parser.error("give either a program or --cab")
+    return options
+
+
+def install_from_cabinet(options, storage, user):
+    """Installs the cabinet as the handheld's installer does; returns the program that its
+    shortcut names, as the handheld's path and where it lies here."""
+    installed = install(options.cab, storage)
+    for path in installed.files:
+        user.say('installed "%s"' % path)
+    for path in installed.shortcuts:
+        with open(host_path(storage, path), "rb") as shortcut:
+            user.say('shortcut "%s": %s' % (path, shortcut.read().decode("latin-1")))
+    user.say('Remove Programs lists "%s"' % installed.listing)
+    if len(installed.shortcuts) != 1:
+        raise InstallRefused("the cabinet made %d shortcuts; the user taps one"
+                             % len(installed.shortcuts))
+    program = shortcut_target(storage, installed.shortcuts[0])
+    user.say('start "%s" from the shortcut' % program)
+    return program, host_path(storage, program)
 
 
 def main():
     options = parse_arguments()
+    with tempfile.TemporaryDirectory() as scratch:
+        return run(options, options.storage or scratch)
+
+
+def run(options, storage):
     cpu = Processor()
     user = User(options, cpu)
     try:
-        program = load_program(cpu.memory, options.program, options.base)
+        name, path = options.program, options.program
+        if options.cab:
+            name, path = install_from_cabinet(options, storage, user)
+        program = load_program(cpu.memory, path, options.base)
         kernel = Kernel(cpu, program, SLEEVE_PORT)
         windows = WindowManager(cpu, kernel, program, user)
         user.kernel, user.windows = kernel, windows
         ports = SerialPorts(cpu, kernel, SLEEVE_PORT, options.port, user.say)
         cpu.bind(program.imports, [kernel, windows, ports, CLibrary(cpu)], options.withhold)
         user.say("program: %s, 0x%x bytes at 0x%08x, entry 0x%08x, %d imports"
-                 % (options.program, program.size, program.base, program.entry,
-                    len(program.imports)))
+                 % (name, program.size, program.base, program.entry, len(program.imports)))
         windows.main_thread = cpu.start_process(program.entry, program.base, "", SHOW_NORMAL,
                                                 program.stack_reserve)
         code = cpu.run(options.limit)
-    except (LoadRefused, ProgramFault) as fault:
+    except (InstallRefused, SetupRefused, LoadRefused, ProgramFault) as fault:
         print("arm stand-in: %s" % fault, file=sys.stderr, flush=True)
         return FAULT_EXIT
     user.say("the program ended with exit code %d" % code)
