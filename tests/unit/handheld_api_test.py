@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""The handheld's program is what it claims to be, and calls only what the handheld's list says.
+"""The handheld's program is what it claims to be, and calls only what the handheld's list says;
+the list gives the handheld no call that its libraries do not export.
 
 Usage: handheld_api_test.py OBJDUMP LIST SOURCE_ROOT PROGRAM             (x86)
        handheld_api_test.py --arm OBJDUMP LIST SOURCE_ROOT PROGRAM       (ARM)
+       handheld_api_test.py --exports LIST SOURCE_ROOT                   (the export lists)
 
 Fails unless PROGRAM, a handheld build's vandrel.exe, is an executable for its processor and
 the Windows CE GUI subsystem, version 3.00, with a stack reserve of at most 64 KB, importing
@@ -15,17 +17,31 @@ On ARM, read from the file with python3-pefile and from the linked image beside 
 name, the C library's calls that the compiler makes itself allowed beyond the list, a base
 relocation for exactly the words the link relocated as absolute addresses, no static
 constructors, and only ARMv4 instructions, none of Thumb and no coprocessor's.
-Exits 77, which CTest counts as skipped, when the handheld's program was not built: tools/env.sh
-says why, and fails where it must be.
+Exits 77, which CTest counts as skipped, when the handheld's program was not built.
+
+With --exports, fails unless every call of LIST's library sections is in that library's export
+list, from the handheld's SDK: the list is what the programs import from, and the export lists
+are a second opinion on it, kept outside the project (where VANDREL_CE_SDK points, or
+../shared/ce-sdk beside SOURCE_ROOT). Where they are not found it says so in one line and
+exits 77, or fails with CI set in the environment, where they must be.
 """
+import os
 import pathlib
 import re
 import struct
 import subprocess
 import sys
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
+from handheld_api import LIBRARIES, library_calls, read_table  # noqa: E402
+
 SKIPPED = 77
 ARM_OPTION = "--arm"
+EXPORTS_OPTION = "--exports"
+# Where the handheld's SDK keeps a library's export list, one name a line after EXPORTS.
+EXPORT_LIST = "w32api/libce/%s.def"
+SDK_VARIABLE = "VANDREL_CE_SDK"
+SDK_BESIDE_PROJECT = "../shared/ce-sdk"
 MACHINE_I386 = 0x14C
 MACHINE_ARM = 0x1C0
 SUBSYSTEM_WINDOWS_CE_GUI = 9
@@ -52,26 +68,12 @@ ARM_NOP = "e1a00000"  # mov r0, r0, which objdump shows as nop; ARMv6K's nop is 
 CONDITIONS = ("eq", "ne", "cs", "hs", "cc", "lo", "mi", "pl", "vs", "vc", "hi", "ls", "ge",
               "lt", "gt", "le", "al")
 # What GCC calls by itself, to copy or clear memory, even in code that never names them
-# (GCC manual, "Language Standards Supported by GCC": a freestanding environment provides them).
+# (GCC manual, "Language Standards Supported by GCC": a freestanding environment provides them),
+# or builds into the code instead of a call the sources make.
 COMPILER_CALLED = {"memcpy", "memmove", "memset", "memcmp"}
 CONSTRUCTOR_SECTIONS = (".init_array", ".preinit_array", ".ctors")
 CONSTRUCTOR_SYMBOL = "_GLOBAL__sub_I_"
 SHF_ALLOC = 2
-
-def read_list(path):
-    """Section name -> {name: the line's fields}."""
-    sections, section = {}, None
-    for line in pathlib.Path(path).read_text().splitlines():
-        line = line.strip()
-        if not line or line.startswith("#"):
-            continue
-        if line.startswith("["):
-            section = sections.setdefault(line.strip("[]"), {})
-        else:
-            fields = [field.strip() for field in line.split("|")]
-            section[fields[0]] = fields
-    return sections
-
 
 def headers(program):
     """(machine, subsystem, subsystem version) from the PE headers."""
@@ -147,22 +149,22 @@ def header_faults(program, processor, expected_machine):
     return failures
 
 
-def import_faults(found, listed, source_root, compiler_called=frozenset()):
-    """Where the imports and the list disagree; compiler_called may be imported unlisted."""
+def import_faults(found, listed, source_root):
+    """Where the imports and the list disagree."""
     failures = []
-    expected = {dll: set(listed.get(dll, {})) for dll in ("COREDLL.dll", "COMMCTRL.dll")}
+    expected = {dll: set(names) for dll, names in library_calls(listed).items()}
     for name, fields in listed.get("inline", {}).items():
-        if fields[3] != "-":
-            expected["COREDLL.dll"].add(fields[3])
+        if fields[3] != "-" and fields[3] not in expected["COREDLL.dll"]:
+            failures.append("%s's import is not listed for COREDLL.dll: %s" % (name, fields[3]))
         if not called_in_sources(source_root, name):
             failures.append("listed under [inline] but no longer called: %s" % name)
     for dll in sorted(set(found) - set(expected)):
         failures.append("imports from %s, which the handheld's program must not" % dll)
     for dll, names in sorted(expected.items()):
         imported = found.get(dll, set())
-        for name in sorted(imported - names - compiler_called):
+        for name in sorted(imported - names):
             failures.append("not on the handheld's list: %s (imported from %s)" % (name, dll))
-        for name in sorted(names - imported):
+        for name in sorted(names - imported - COMPILER_CALLED):
             failures.append("listed for %s but not imported: %s" % (dll, name))
     for name in sorted(listed.get("desktop", {})):
         if any(name in names for names in found.values()):
@@ -224,7 +226,7 @@ def arm_faults(objdump, listed, source_root, program):
                 failures.append("%s imported by ordinal %d" % (library.dll.decode(), entry.ordinal))
             else:
                 names.add(entry.name.decode())
-    failures += import_faults(found, listed, source_root, COMPILER_CALLED)
+    failures += import_faults(found, listed, source_root)
     slots = {entry.address for library in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
              for entry in library.imports}
 
@@ -264,13 +266,49 @@ def arm_faults(objdump, listed, source_root, program):
     return failures + arm_instruction_faults(objdump, image), found
 
 
+def exported(path):
+    """The names an export list gives, after its EXPORTS line."""
+    names, listing = set(), False
+    for line in pathlib.Path(path).read_text(errors="replace").splitlines():
+        line = line.split(";", 1)[0].strip()
+        if line == "EXPORTS":
+            listing = True
+        elif listing and line:
+            names.add(line.split()[0].split("=", 1)[0])
+    return names
+
+
+def cross_check(list_path, source_root):
+    """Every call the list gives a library of the handheld's is in that library's export list."""
+    sdk = pathlib.Path(os.environ.get(SDK_VARIABLE)
+                       or pathlib.Path(source_root) / SDK_BESIDE_PROJECT).resolve()
+    lists = {dll: sdk / (EXPORT_LIST % pathlib.Path(dll).stem.lower()) for dll in LIBRARIES}
+    if not all(path.is_file() for path in lists.values()):
+        print("the handheld's list of calls is not checked against its export lists: none at %s "
+              "(set %s to them)" % (sdk, SDK_VARIABLE))
+        return 1 if os.environ.get("CI") else SKIPPED
+    calls = library_calls(read_table(list_path))
+    failures = []
+    for dll, names in calls.items():
+        exports = exported(lists[dll])
+        failures += ["listed for %s but not exported by it: %s" % (dll, name)
+                     for name in names if name not in exports]
+    for failure in failures:
+        print(failure)
+    print("%d calls checked against the export lists in %s; %d problems"
+          % (sum(map(len, calls.values())), sdk, len(failures)))
+    return 1 if failures else 0
+
+
 def main(*args):
+    if args[0] == EXPORTS_OPTION:
+        return cross_check(*args[1:])
     arm = args[0] == ARM_OPTION
     objdump, list_path, source_root, program = args[1:] if arm else args
     if not pathlib.Path(program).exists():
         print("the handheld's program was not built: %s" % program)
         return SKIPPED
-    listed = read_list(list_path)
+    listed = read_table(list_path)
 
     failures = header_faults(program, *(("ARM", MACHINE_ARM) if arm else ("i386", MACHINE_I386)))
     if arm:
