@@ -72,6 +72,12 @@ CONDITIONS = ("eq", "ne", "cs", "hs", "cc", "lo", "mi", "pl", "vs", "vc", "hi", 
 # or builds into the code instead of a call the sources make.
 COMPILER_CALLED = {"memcpy", "memmove", "memset", "memcmp"}
 CONSTRUCTOR_SECTIONS = (".init_array", ".preinit_array", ".ctors")
+# The handheld's LoadIcon loads only an icon of the system's icon size (LoadIcon, Windows CE
+# reference): the window's icon group (res/vandrel.rc) must hold 32 x 32, and 16 x 16 for
+# the small icon.
+ICON_GROUP = 101
+ICON_SIZES = ((32, 32), (16, 16))
+GROUP_ICON_ENTRY = struct.Struct("<BBBBHHIH")  # after the 6-byte header of the group
 CONSTRUCTOR_SYMBOL = "_GLOBAL__sub_I_"
 SHF_ALLOC = 2
 
@@ -209,6 +215,23 @@ def base_forms(mnemonic):
     return forms
 
 
+def icon_faults(pe):
+    """Which of the icon sizes the handheld loads the window's icon group lacks."""
+    import pefile
+    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    groups = [entry for kind in (resources.entries if resources else [])
+              if kind.id == pefile.RESOURCE_TYPE["RT_GROUP_ICON"]
+              for entry in kind.directory.entries if entry.id == ICON_GROUP]
+    if not groups:
+        return ["no icon group %d" % ICON_GROUP]
+    data = groups[0].directory.entries[0].data.struct
+    held = pe.get_data(data.OffsetToData, data.Size)
+    sizes = {GROUP_ICON_ENTRY.unpack_from(held, 6 + GROUP_ICON_ENTRY.size * i)[:2]
+             for i in range(struct.unpack_from("<H", held, 4)[0])}
+    return ["icon group %d has no %d x %d icon, which the handheld loads" % (ICON_GROUP, w, h)
+            for w, h in ICON_SIZES if (w, h) not in sizes]
+
+
 def arm_faults(objdump, listed, source_root, program):
     """What the ARM program's file and its linked image show against the handheld's rules."""
     # Debian's modules, which only the ARM check needs, and only Debian's interpreter has.
@@ -227,6 +250,7 @@ def arm_faults(objdump, listed, source_root, program):
             else:
                 names.add(entry.name.decode())
     failures += import_faults(found, listed, source_root)
+    failures += icon_faults(pe)
     slots = {entry.address for library in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
              for entry in library.imports}
 
