@@ -9,14 +9,15 @@ Usage: handheld_api_test.py OBJDUMP LIST SOURCE_ROOT PROGRAM             (x86)
 Fails unless PROGRAM, a handheld build's vandrel.exe, is an executable for its processor and
 the Windows CE GUI subsystem, version 3.00, with a stack reserve of at most 64 KB, importing
 from COREDLL.dll and COMMCTRL.dll only; unless its imports and LIST (platform/handheld_api.txt,
-whose header gives its rules) agree both ways; and unless its code is what the handheld runs.
+whose header gives its rules) agree both ways, but for the memory calls that a compiler may
+build into the code instead; and unless its code is what the handheld runs.
 On x86: __cdecl throughout (no name decorated as __stdcall, no procedure that pops its own
 arguments) and no instruction newer than the 486.
 On ARM, read from the file with python3-pefile and from the linked image beside it
 (vandrel.elf, which the file must hold byte for byte): no warning of pefile's, every import by
-name, the C library's calls that the compiler makes itself allowed beyond the list, a base
-relocation for exactly the words the link relocated as absolute addresses, no static
-constructors, and only ARMv4 instructions, none of Thumb and no coprocessor's.
+name, an icon group with the icon sizes the handheld loads, a base relocation for exactly the
+words the link relocated as absolute addresses, no static constructors, and only ARMv4
+instructions, none of Thumb and no coprocessor's.
 Exits 77, which CTest counts as skipped, when the handheld's program was not built.
 
 With --exports, fails unless every call of LIST's library sections is in that library's export
@@ -72,14 +73,14 @@ CONDITIONS = ("eq", "ne", "cs", "hs", "cc", "lo", "mi", "pl", "vs", "vc", "hi", 
 # or builds into the code instead of a call the sources make.
 COMPILER_CALLED = {"memcpy", "memmove", "memset", "memcmp"}
 CONSTRUCTOR_SECTIONS = (".init_array", ".preinit_array", ".ctors")
+CONSTRUCTOR_SYMBOL = "_GLOBAL__sub_I_"
+SHF_ALLOC = 2
 # The handheld's LoadIcon loads only an icon of the system's icon size (LoadIcon, Windows CE
 # reference): the window's icon group (res/vandrel.rc) must hold 32 x 32, and 16 x 16 for
 # the small icon.
 ICON_GROUP = 101
 ICON_SIZES = ((32, 32), (16, 16))
 GROUP_ICON_ENTRY = struct.Struct("<BBBBHHIH")  # after the 6-byte header of the group
-CONSTRUCTOR_SYMBOL = "_GLOBAL__sub_I_"
-SHF_ALLOC = 2
 
 def headers(program):
     """(machine, subsystem, subsystem version) from the PE headers."""
