@@ -1,10 +1,7 @@
 # The handheld's program, from the same sources as the desktop's (included by CMakeLists.txt
 # under cmake/wince-x86.cmake or cmake/wince-arm.cmake). It is linked against nothing but
-# imports made here from the handheld's export lists, for the calls its objects make; a call
-# the handheld does not export stops the build, named (tools/handheld_imports.py).
-if(NOT EXISTS ${VANDREL_CE_SDK}/w32api/libce/coredll.def)
-    message(FATAL_ERROR "no Windows CE SDK at ${VANDREL_CE_SDK} (set VANDREL_CE_SDK)")
-endif()
+# imports made here from the project's table of the handheld's calls, for the calls its
+# objects make; a call the table lacks stops the build, named (tools/handheld_imports.py).
 if(VANDREL_HANDHELD_ARM)
     # The ARM program's writer reads the ELF image with Debian's python3-pyelftools, which only
     # Debian's own interpreter sees (tools/env.sh names it).
@@ -21,8 +18,7 @@ file(GLOB HANDHELD_SOURCES CONFIGURE_DEPENDS engine/*.cpp ui/*.cpp platform/win3
 add_library(handheld_objects OBJECT ${HANDHELD_SOURCES} ${PAYLOAD_SOURCE} res/vandrel.rc)
 vandrel_strict(handheld_objects)
 
-set(EXPORT_LISTS ${VANDREL_CE_SDK}/w32api/libce/coredll.def
-    ${VANDREL_CE_SDK}/w32api/libce/commctrl.def)
+set(HANDHELD_CALLS ${CMAKE_SOURCE_DIR}/platform/handheld_api.txt)
 set(IMPORTS_DIR ${CMAKE_BINARY_DIR}/imports)
 
 # ARM: the objects, an import stub and slot for each call, and the compiler's helpers, linked
@@ -41,10 +37,10 @@ if(VANDREL_HANDHELD_ARM)
     add_custom_command(
         OUTPUT ${IMPORTS_DIR}/imports.s ${IMPORTS_DIR}/imports.txt
         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/handheld_imports.py --arm
-            ${CMAKE_NM} ${LIBGCC} ${IMPORTS_DIR} ${EXPORT_LISTS} -- ${CODE_OBJECTS}
-        DEPENDS handheld_objects $<TARGET_OBJECTS:handheld_objects> ${EXPORT_LISTS}
-            tools/handheld_imports.py
-        COMMENT "Making import stubs from the handheld's export lists"
+            ${CMAKE_NM} ${LIBGCC} ${IMPORTS_DIR} ${HANDHELD_CALLS} ${CODE_OBJECTS}
+        DEPENDS handheld_objects $<TARGET_OBJECTS:handheld_objects> ${HANDHELD_CALLS}
+            tools/handheld_imports.py tools/handheld_api.py
+        COMMENT "Making import stubs from the table of the handheld's calls"
         COMMAND_EXPAND_LISTS VERBATIM)
     add_custom_command(
         OUTPUT ${IMPORTS_DIR}/imports.o
@@ -81,11 +77,11 @@ execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-libgcc-file-name
 add_custom_command(
     OUTPUT ${IMPORT_LIBRARIES} ${IMPORTS_DIR}/import_table.s
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/handheld_imports.py ${CMAKE_NM}
-        ${VANDREL_DLLTOOL} ${LIBGCC} ${IMPORTS_DIR} ${EXPORT_LISTS} --
+        ${VANDREL_DLLTOOL} ${LIBGCC} ${IMPORTS_DIR} ${HANDHELD_CALLS}
         "$<TARGET_OBJECTS:handheld_objects>"
-    DEPENDS handheld_objects $<TARGET_OBJECTS:handheld_objects> ${EXPORT_LISTS}
-        tools/handheld_imports.py
-    COMMENT "Making import libraries from the handheld's export lists"
+    DEPENDS handheld_objects $<TARGET_OBJECTS:handheld_objects> ${HANDHELD_CALLS}
+        tools/handheld_imports.py tools/handheld_api.py
+    COMMENT "Making import libraries from the table of the handheld's calls"
     VERBATIM)
 add_custom_command(
     OUTPUT ${IMPORT_TABLE}

@@ -3,8 +3,8 @@
 # platform/wince/arm_predefines.h and the handheld's differences in platform/wince/handheld.h.
 # The objects are linked as ELF and written out as the handheld's PE file by
 # tools/write_wince_pe.py (cmake/handheld.cmake); nothing is linked but the objects, the import
-# stubs made from the handheld's export lists (VANDREL_CE_SDK, by default ../shared/ce-sdk
-# beside the project) and the compiler's helpers.
+# stubs made from the project's table of the handheld's calls (platform/handheld_api.txt) and
+# the compiler's helpers.
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(VANDREL_HANDHELD ON)
@@ -19,17 +19,9 @@ find_program(CMAKE_RC_COMPILER NAMES i686-w64-mingw32-windres x86_64-w64-mingw32
 set(CMAKE_RC_COMPILE_OBJECT
     "<CMAKE_RC_COMPILER> -O res <DEFINES> <INCLUDES> <FLAGS> <SOURCE> <OBJECT>")
 
-if(NOT DEFINED VANDREL_CE_SDK)
-    if(DEFINED ENV{VANDREL_CE_SDK})
-        set(VANDREL_CE_SDK $ENV{VANDREL_CE_SDK})
-    else()
-        get_filename_component(VANDREL_CE_SDK ${CMAKE_CURRENT_LIST_DIR}/../../shared/ce-sdk
-            ABSOLUTE)
-    endif()
-endif()
 set(VANDREL_MINGW_HEADERS /usr/share/mingw-w64/include CACHE PATH "mingw-w64's Windows headers")
 # Kept for the compiler checks, which run this file again in projects of their own.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANDREL_CE_SDK VANDREL_MINGW_HEADERS)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANDREL_MINGW_HEADERS)
 
 # The processors of Windows CE 3.0 Pocket PCs (StrongARM SA-1100, SA-1110) are ARMv4 without
 # Thumb and without a floating-point unit.

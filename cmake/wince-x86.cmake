@@ -1,7 +1,7 @@
 # Cross-build of the program for a Windows CE 3.0 handheld (x86): the i686 compiler's own
 # Windows headers with the handheld's differences declared in platform/wince/handheld.h, and
-# nothing linked but import libraries made from the handheld's export lists (VANDREL_CE_SDK,
-# by default ../shared/ce-sdk beside the project) and the compiler's helpers.
+# nothing linked but import libraries made from the project's table of the handheld's calls
+# (platform/handheld_api.txt) and the compiler's helpers.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(VANDREL_HANDHELD ON)
@@ -17,16 +17,6 @@ string(REGEX REPLACE "g\\+\\+([^/]*)$" "gcc\\1" CMAKE_C_COMPILER ${CMAKE_CXX_COM
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
 find_program(VANDREL_DLLTOOL ${TOOLCHAIN_PREFIX}-dlltool REQUIRED)
 
-if(NOT DEFINED VANDREL_CE_SDK)
-    if(DEFINED ENV{VANDREL_CE_SDK})
-        set(VANDREL_CE_SDK $ENV{VANDREL_CE_SDK})
-    else()
-        get_filename_component(VANDREL_CE_SDK ${CMAKE_CURRENT_LIST_DIR}/../../shared/ce-sdk ABSOLUTE)
-    endif()
-endif()
-# Kept for the compiler checks, which run this file again in projects of their own.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VANDREL_CE_SDK)
-
 # On Windows CE for x86 every system call, and every procedure the system calls back (window
 # and thread procedures, the entry point), is __cdecl: the caller pops the arguments. The
 # handheld's own compilers make WINAPI and CALLBACK mean that, and so does this build
@@ -40,7 +30,7 @@ set(CMAKE_CXX_FLAGS_INIT "-march=i486 -D_WIN32_WCE=0x300 -DUNDER_CE -include ${V
 set(CMAKE_RC_FLAGS_INIT "-D_WIN32_WCE=0x300 -DUNDER_CE")
 
 # No C runtime and no desktop library: the program's own start-up code, the import
-# libraries made from the export lists, and the compiler's helpers. The handheld lays a
+# libraries made from the table of the handheld's calls, and the compiler's helpers. The handheld lays a
 # program out from 0x10000 in its process slot of 32 MB, and takes every thread's stack
 # reserve from the image: its own default, 64 KB.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-nostdlib -Wl,--subsystem,wince:3.0 -Wl,-e,_WinMainCRTStartup \

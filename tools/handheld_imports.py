@@ -1,24 +1,25 @@
 #!/usr/bin/env python3
-"""Imports for the handheld's program, made from its system libraries' export lists.
+"""Imports for the handheld's program, made from the project's table of the handheld's calls.
 
-Usage: handheld_imports.py NM DLLTOOL LIBGCC OUT_DIR EXPORT_LIST... -- OBJECT...       (x86)
-       handheld_imports.py --arm NM LIBGCC OUT_DIR EXPORT_LIST... -- OBJECT...         (ARM)
+Usage: handheld_imports.py NM DLLTOOL LIBGCC OUT_DIR TABLE OBJECT...       (x86)
+       handheld_imports.py --arm NM LIBGCC OUT_DIR TABLE OBJECT...         (ARM)
 
 Takes every symbol that the objects use and none of them defines. Each is a call into one of
-the handheld's libraries, found by its bare name in that library's export list, or a helper of
-the compiler's own library (LIBGCC), which the link adds itself. Anything else is a call the
-handheld does not have: the build stops naming it and the objects that make it.
+the handheld's libraries, found by its bare name in that library's section of TABLE
+(platform/handheld_api.txt), or a helper of the compiler's own library (LIBGCC), which the
+link adds itself. Anything else is a call the table does not give the handheld: the build
+stops naming it and the objects that make it. Nothing outside the project is read.
 
 On x86 every handheld call is __cdecl: _NAME in the objects, exported as NAME. A name decorated
 as __stdcall (_NAME@N) is imported by its bare name all the same, so that such a program is
 still made and the handheld check (tests/unit/handheld_api_test.py) names what in it shows the
-convention. Writes OUT_DIR/lib<list>.a for each export list <list>.def, by dlltool -k from a
-.def of the symbols used (possibly none), importing from <LIST>.dll by name.
+convention. Writes OUT_DIR/lib<library>.a for each library <LIBRARY>.dll of the table, by
+dlltool -k from a .def of the symbols used (possibly none), importing from it by name.
 
 On ARM an object's symbol is the bare name itself. Writes OUT_DIR/imports.s, an import stub
 for each call (NAME, which jumps through its slot) and the slots (__imp_NAME, one word each,
-each library's in a run ended by a zero word, in the order of the export lists), and
-OUT_DIR/imports.txt, one "<LIST>.dll NAME" a line in the same order, from which the PE writer
+each library's in a run ended by a zero word, the libraries in the table's order), and
+OUT_DIR/imports.txt, one "<LIBRARY>.dll NAME" a line in the same order, from which the PE writer
 (tools/write_wince_pe.py) makes the import directory over those slots.
 
 On both, the program's start-up reads every slot (platform/wince/import_check.h) through
@@ -30,6 +31,8 @@ import pathlib
 import re
 import subprocess
 import sys
+
+from handheld_api import library_calls, read_table
 
 STDCALL = re.compile(r"^_(?P<name>\w+)@(?P<bytes>\d+)$")
 CDECL = re.compile(r"^_(?P<name>\w+)$")
@@ -66,20 +69,8 @@ def symbols(nm, path):
     return used, defined
 
 
-def exports(path):
-    """The names an export list gives, after its EXPORTS line."""
-    names, listing = set(), False
-    for line in pathlib.Path(path).read_text(errors="replace").splitlines():
-        line = line.split(";", 1)[0].strip()
-        if line == "EXPORTS":
-            listing = True
-        elif listing and line:
-            names.add(line.split()[0].split("=", 1)[0])
-    return names
-
-
-def resolve(nm, libgcc, lists, objects, bare_name):
-    """(library stem -> the names to import from it, messages naming the calls it lacks)."""
+def resolve(nm, libgcc, table, objects, bare_name):
+    """(library -> the names to import from it, messages naming the calls the table lacks)."""
     used, defined, users = set(), set(), {}
     for obj in objects:
         obj_used, obj_defined = symbols(nm, obj)
@@ -88,8 +79,8 @@ def resolve(nm, libgcc, lists, objects, bare_name):
         for symbol in obj_used:
             users.setdefault(symbol, set()).add(pathlib.Path(obj).name)
     helpers = symbols(nm, libgcc)[1]
-    libraries = [(pathlib.Path(path).stem, exports(path)) for path in lists]
-    imported = {stem: [] for stem, _ in libraries}
+    libraries = library_calls(read_table(table))
+    imported = {library: [] for library in libraries}
 
     missing = []
     for symbol in sorted(used - defined):
@@ -97,13 +88,13 @@ def resolve(nm, libgcc, lists, objects, bare_name):
         name, imported_as = bare_name(called)
         if name == IMPORT_TABLE:
             continue  # written here, after the objects
-        library = next((stem for stem, names in libraries if name in names), None)
+        library = next((dll for dll, names in libraries.items() if name in names), None)
         if imported_as and library:
             if imported_as not in imported[library]:
                 imported[library].append(imported_as)
         elif called not in helpers:
-            missing.append("the handheld does not export %s (called in %s)"
-                           % (name, ", ".join(sorted(users[symbol]))))
+            missing.append("not in the table of the handheld's calls (%s): %s, called in %s"
+                           % (table, name, ", ".join(sorted(users[symbol]))))
     return imported, missing
 
 
@@ -118,8 +109,8 @@ def arm_name(called):
 
 
 def write_import_libraries(dlltool, out, imported):
-    for stem, names in imported.items():
-        dll = stem.upper() + ".dll"
+    for dll, names in imported.items():
+        stem = pathlib.Path(dll).stem.lower()
         definition = out / (stem + ".def")
         definition.write_text("LIBRARY %s\nEXPORTS\n%s" % (dll, "".join(n + "\n" for n in names)))
         subprocess.run([dlltool, "-k", "--dllname", dll, "-d", str(definition),
@@ -128,8 +119,7 @@ def write_import_libraries(dlltool, out, imported):
 
 def write_arm_stubs(out, imported):
     stubs, slots, listing = [], [], []
-    for stem, names in imported.items():
-        dll = stem.upper() + ".dll"
+    for dll, names in imported.items():
         for name in names:
             stubs.append(ARM_STUB.format(name=name, slot=IMPORT + name))
             slots.append(ARM_SLOT.format(slot=IMPORT + name))
@@ -162,13 +152,12 @@ def import_table(imported, slot_prefix, symbol_prefix, section):
 def main(*args):
     arm = args[0] == ARM_OPTION
     if arm:
-        nm, libgcc, out_dir, *rest = args[1:]
+        nm, libgcc, out_dir, table, *objects = args[1:]
     else:
-        nm, dlltool, libgcc, out_dir, *rest = args
-    split = rest.index("--")
-    lists, objects = rest[:split], [o for arg in rest[split + 1:] for o in arg.split(";") if o]
+        nm, dlltool, libgcc, out_dir, table, *objects = args
+    objects = [o for arg in objects for o in arg.split(";") if o]
 
-    imported, missing = resolve(nm, libgcc, lists, objects, arm_name if arm else x86_name)
+    imported, missing = resolve(nm, libgcc, table, objects, arm_name if arm else x86_name)
     if missing:
         print("\n".join(missing), file=sys.stderr)
         return 1

@@ -1,31 +1,48 @@
 #!/usr/bin/env python3
-"""The handheld's program is what it claims to be, and calls only what the handheld's list says.
+"""The handheld's program is what it claims to be, and calls only what the handheld's list says;
+the list gives the handheld no call that its libraries do not export.
 
 Usage: handheld_api_test.py OBJDUMP LIST SOURCE_ROOT PROGRAM             (x86)
        handheld_api_test.py --arm OBJDUMP LIST SOURCE_ROOT PROGRAM       (ARM)
+       handheld_api_test.py --exports LIST SOURCE_ROOT                   (the export lists)
 
 Fails unless PROGRAM, a handheld build's vandrel.exe, is an executable for its processor and
 the Windows CE GUI subsystem, version 3.00, with a stack reserve of at most 64 KB, importing
 from COREDLL.dll and COMMCTRL.dll only; unless its imports and LIST (platform/handheld_api.txt,
-whose header gives its rules) agree both ways; and unless its code is what the handheld runs.
+whose header gives its rules) agree both ways, but for the memory calls that a compiler may
+build into the code instead; and unless its code is what the handheld runs.
 On x86: __cdecl throughout (no name decorated as __stdcall, no procedure that pops its own
 arguments) and no instruction newer than the 486.
 On ARM, read from the file with python3-pefile and from the linked image beside it
 (vandrel.elf, which the file must hold byte for byte): no warning of pefile's, every import by
-name, the C library's calls that the compiler makes itself allowed beyond the list, a base
-relocation for exactly the words the link relocated as absolute addresses, no static
-constructors, and only ARMv4 instructions, none of Thumb and no coprocessor's.
-Exits 77, which CTest counts as skipped, when the handheld's program was not built: tools/env.sh
-says why, and fails where it must be.
+name, an icon group with the icon sizes the handheld loads, a base relocation for exactly the
+words the link relocated as absolute addresses, no static constructors, and only ARMv4
+instructions, none of Thumb and no coprocessor's.
+Exits 77, which CTest counts as skipped, when the handheld's program was not built.
+
+With --exports, fails unless every call of LIST's library sections is in that library's export
+list, from the handheld's SDK: the list is what the programs import from, and the export lists
+are a second opinion on it, kept outside the project (where VANDREL_CE_SDK points, or
+../shared/ce-sdk beside SOURCE_ROOT). Where they are not found it says so in one line and
+exits 77, or fails with CI set in the environment, where they must be.
 """
+import os
 import pathlib
 import re
 import struct
 import subprocess
 import sys
 
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[2] / "tools"))
+from handheld_api import LIBRARIES, library_calls, read_table  # noqa: E402
+
 SKIPPED = 77
 ARM_OPTION = "--arm"
+EXPORTS_OPTION = "--exports"
+# Where the handheld's SDK keeps a library's export list, one name a line after EXPORTS.
+EXPORT_LIST = "w32api/libce/%s.def"
+SDK_VARIABLE = "VANDREL_CE_SDK"
+SDK_BESIDE_PROJECT = "../shared/ce-sdk"
 MACHINE_I386 = 0x14C
 MACHINE_ARM = 0x1C0
 SUBSYSTEM_WINDOWS_CE_GUI = 9
@@ -52,26 +69,18 @@ ARM_NOP = "e1a00000"  # mov r0, r0, which objdump shows as nop; ARMv6K's nop is 
 CONDITIONS = ("eq", "ne", "cs", "hs", "cc", "lo", "mi", "pl", "vs", "vc", "hi", "ls", "ge",
               "lt", "gt", "le", "al")
 # What GCC calls by itself, to copy or clear memory, even in code that never names them
-# (GCC manual, "Language Standards Supported by GCC": a freestanding environment provides them).
+# (GCC manual, "Language Standards Supported by GCC": a freestanding environment provides them),
+# or builds into the code instead of a call the sources make.
 COMPILER_CALLED = {"memcpy", "memmove", "memset", "memcmp"}
 CONSTRUCTOR_SECTIONS = (".init_array", ".preinit_array", ".ctors")
 CONSTRUCTOR_SYMBOL = "_GLOBAL__sub_I_"
 SHF_ALLOC = 2
-
-def read_list(path):
-    """Section name -> {name: the line's fields}."""
-    sections, section = {}, None
-    for line in pathlib.Path(path).read_text().splitlines():
-        line = line.strip()
-        if not line or line.startswith("#"):
-            continue
-        if line.startswith("["):
-            section = sections.setdefault(line.strip("[]"), {})
-        else:
-            fields = [field.strip() for field in line.split("|")]
-            section[fields[0]] = fields
-    return sections
-
+# The handheld's LoadIcon loads only an icon of the system's icon size (LoadIcon, Windows CE
+# reference): the window's icon group (res/vandrel.rc) must hold 32 x 32, and 16 x 16 for
+# the small icon.
+ICON_GROUP = 101
+ICON_SIZES = ((32, 32), (16, 16))
+GROUP_ICON_ENTRY = struct.Struct("<BBBBHHIH")  # after the 6-byte header of the group
 
 def headers(program):
     """(machine, subsystem, subsystem version) from the PE headers."""
@@ -147,22 +156,22 @@ def header_faults(program, processor, expected_machine):
     return failures
 
 
-def import_faults(found, listed, source_root, compiler_called=frozenset()):
-    """Where the imports and the list disagree; compiler_called may be imported unlisted."""
+def import_faults(found, listed, source_root):
+    """Where the imports and the list disagree."""
     failures = []
-    expected = {dll: set(listed.get(dll, {})) for dll in ("COREDLL.dll", "COMMCTRL.dll")}
+    expected = {dll: set(names) for dll, names in library_calls(listed).items()}
     for name, fields in listed.get("inline", {}).items():
-        if fields[3] != "-":
-            expected["COREDLL.dll"].add(fields[3])
+        if fields[3] != "-" and fields[3] not in expected["COREDLL.dll"]:
+            failures.append("%s's import is not listed for COREDLL.dll: %s" % (name, fields[3]))
         if not called_in_sources(source_root, name):
             failures.append("listed under [inline] but no longer called: %s" % name)
     for dll in sorted(set(found) - set(expected)):
         failures.append("imports from %s, which the handheld's program must not" % dll)
     for dll, names in sorted(expected.items()):
         imported = found.get(dll, set())
-        for name in sorted(imported - names - compiler_called):
+        for name in sorted(imported - names):
             failures.append("not on the handheld's list: %s (imported from %s)" % (name, dll))
-        for name in sorted(names - imported):
+        for name in sorted(names - imported - COMPILER_CALLED):
             failures.append("listed for %s but not imported: %s" % (dll, name))
     for name in sorted(listed.get("desktop", {})):
         if any(name in names for names in found.values()):
@@ -207,6 +216,23 @@ def base_forms(mnemonic):
     return forms
 
 
+def icon_faults(pe):
+    """Which of the icon sizes the handheld loads the window's icon group lacks."""
+    import pefile
+    resources = getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None)
+    groups = [entry for kind in (resources.entries if resources else [])
+              if kind.id == pefile.RESOURCE_TYPE["RT_GROUP_ICON"]
+              for entry in kind.directory.entries if entry.id == ICON_GROUP]
+    if not groups:
+        return ["no icon group %d" % ICON_GROUP]
+    data = groups[0].directory.entries[0].data.struct
+    held = pe.get_data(data.OffsetToData, data.Size)
+    sizes = {GROUP_ICON_ENTRY.unpack_from(held, 6 + GROUP_ICON_ENTRY.size * i)[:2]
+             for i in range(struct.unpack_from("<H", held, 4)[0])}
+    return ["icon group %d has no %d x %d icon, which the handheld loads" % (ICON_GROUP, w, h)
+            for w, h in ICON_SIZES if (w, h) not in sizes]
+
+
 def arm_faults(objdump, listed, source_root, program):
     """What the ARM program's file and its linked image show against the handheld's rules."""
     # Debian's modules, which only the ARM check needs, and only Debian's interpreter has.
@@ -224,7 +250,8 @@ def arm_faults(objdump, listed, source_root, program):
                 failures.append("%s imported by ordinal %d" % (library.dll.decode(), entry.ordinal))
             else:
                 names.add(entry.name.decode())
-    failures += import_faults(found, listed, source_root, COMPILER_CALLED)
+    failures += import_faults(found, listed, source_root)
+    failures += icon_faults(pe)
     slots = {entry.address for library in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])
              for entry in library.imports}
 
@@ -264,13 +291,49 @@ def arm_faults(objdump, listed, source_root, program):
     return failures + arm_instruction_faults(objdump, image), found
 
 
+def exported(path):
+    """The names an export list gives, after its EXPORTS line."""
+    names, listing = set(), False
+    for line in pathlib.Path(path).read_text(errors="replace").splitlines():
+        line = line.split(";", 1)[0].strip()
+        if line == "EXPORTS":
+            listing = True
+        elif listing and line:
+            names.add(line.split()[0].split("=", 1)[0])
+    return names
+
+
+def cross_check(list_path, source_root):
+    """Every call the list gives a library of the handheld's is in that library's export list."""
+    sdk = pathlib.Path(os.environ.get(SDK_VARIABLE)
+                       or pathlib.Path(source_root) / SDK_BESIDE_PROJECT).resolve()
+    lists = {dll: sdk / (EXPORT_LIST % pathlib.Path(dll).stem.lower()) for dll in LIBRARIES}
+    if not all(path.is_file() for path in lists.values()):
+        print("the handheld's list of calls is not checked against its export lists: none at %s "
+              "(set %s to them)" % (sdk, SDK_VARIABLE))
+        return 1 if os.environ.get("CI") else SKIPPED
+    calls = library_calls(read_table(list_path))
+    failures = []
+    for dll, names in calls.items():
+        exports = exported(lists[dll])
+        failures += ["listed for %s but not exported by it: %s" % (dll, name)
+                     for name in names if name not in exports]
+    for failure in failures:
+        print(failure)
+    print("%d calls checked against the export lists in %s; %d problems"
+          % (sum(map(len, calls.values())), sdk, len(failures)))
+    return 1 if failures else 0
+
+
 def main(*args):
+    if args[0] == EXPORTS_OPTION:
+        return cross_check(*args[1:])
     arm = args[0] == ARM_OPTION
     objdump, list_path, source_root, program = args[1:] if arm else args
     if not pathlib.Path(program).exists():
         print("the handheld's program was not built: %s" % program)
         return SKIPPED
-    listed = read_list(list_path)
+    listed = read_table(list_path)
 
     failures = header_faults(program, *(("ARM", MACHINE_ARM) if arm else ("i386", MACHINE_I386)))
     if arm:
