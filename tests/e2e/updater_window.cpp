@@ -25,6 +25,26 @@ bool HasClass(HWND window, const wchar_t* className) {
     return _wcsicmp(name, className) == 0;
 }
 
+// The first visible message box that chosen accepts, once there is one, or null after
+// timeoutMs.
+template <typename Chosen>
+HWND AwaitVisibleBox(Chosen chosen, DWORD timeoutMs) {
+    HWND box = nullptr;
+    WaitFor(
+        [&] {
+            box = nullptr;
+            for (HWND w = FindWindowW(BOX_CLASS, nullptr); w != nullptr && box == nullptr;
+                 w = FindWindowExW(nullptr, w, BOX_CLASS, nullptr)) {
+                if (IsWindowVisible(w) && chosen(w)) {
+                    box = w;
+                }
+            }
+            return box != nullptr;
+        },
+        timeoutMs);
+    return box;
+}
+
 // Start keeps its caption; the other button is Close, whatever it reads at the moment.
 BOOL CALLBACK NoteControl(HWND child, LPARAM parameter) {
     Controls* controls = reinterpret_cast<Controls*>(parameter);
@@ -81,40 +101,18 @@ bool UpdaterWindow::Find(DWORD timeoutMs, DWORD processId) {
 }
 
 HWND UpdaterWindow::AwaitBox(DWORD timeoutMs) const {
-    HWND box = nullptr;
-    WaitFor(
-        [&] {
-            box = nullptr;
-            for (HWND w = FindWindowW(BOX_CLASS, nullptr); w != nullptr && box == nullptr;
-                 w = FindWindowExW(nullptr, w, BOX_CLASS, nullptr)) {
-                if (GetWindow(w, GW_OWNER) == window_ && IsWindowVisible(w)) {
-                    box = w;
-                }
-            }
-            return box != nullptr;
-        },
-        timeoutMs);
-    return box;
+    return AwaitVisibleBox([&](HWND box) { return GetWindow(box, GW_OWNER) == window_; },
+                           timeoutMs);
 }
 
 HWND UpdaterWindow::AwaitOwnerlessBox(DWORD processId, DWORD timeoutMs) {
-    HWND box = nullptr;
-    WaitFor(
-        [&] {
-            box = nullptr;
-            for (HWND w = FindWindowW(BOX_CLASS, nullptr); w != nullptr && box == nullptr;
-                 w = FindWindowExW(nullptr, w, BOX_CLASS, nullptr)) {
-                DWORD process = 0;
-                GetWindowThreadProcessId(w, &process);
-                if (process == processId && GetWindow(w, GW_OWNER) == nullptr &&
-                    IsWindowVisible(w)) {
-                    box = w;
-                }
-            }
-            return box != nullptr;
+    return AwaitVisibleBox(
+        [&](HWND box) {
+            DWORD process = 0;
+            GetWindowThreadProcessId(box, &process);
+            return process == processId && GetWindow(box, GW_OWNER) == nullptr;
         },
         timeoutMs);
-    return box;
 }
 
 std::wstring UpdaterWindow::BoxText(HWND box) {

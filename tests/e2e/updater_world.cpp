@@ -184,12 +184,8 @@ bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
     if (!UpdaterWindow::PressBoxButton(shown, IDOK)) {
         return ::testing::AssertionFailure() << "OK could not be pressed";
     }
-    DWORD exitCode;
-    if (!updater.Wait(EXIT_MS, &exitCode)) {
-        return ::testing::AssertionFailure() << "the program did not end after OK";
-    }
-    if (exitCode != 0) {
-        return ::testing::AssertionFailure() << "the program ended with exit code " << exitCode;
+    if (::testing::AssertionResult ended = AwaitExitWithZero("OK"); !ended) {
+        return ended;
     }
     if (!receiver.Start(receiverOptions, silenceMs)) {
         return ::testing::AssertionFailure()
@@ -270,16 +266,20 @@ std::wstring UpdaterWorld::TimeLine() const {
     return lines_->ReadTime(TimeLines(MAX_TIME_SHOWN));
 }
 
-::testing::AssertionResult UpdaterWorld::CloseAndAwaitExit() {
-    if (!window.PressClose()) {
-        return ::testing::AssertionFailure() << "Close could not be pressed";
-    }
+::testing::AssertionResult UpdaterWorld::AwaitExitWithZero(const char* pressed) {
     DWORD exitCode;
     if (!updater.Wait(EXIT_MS, &exitCode)) {
-        return ::testing::AssertionFailure() << "the program did not end after Close";
+        return ::testing::AssertionFailure() << "the program did not end after " << pressed;
     }
     if (exitCode != 0) {
         return ::testing::AssertionFailure() << "the program ended with exit code " << exitCode;
     }
     return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult UpdaterWorld::CloseAndAwaitExit() {
+    if (!window.PressClose()) {
+        return ::testing::AssertionFailure() << "Close could not be pressed";
+    }
+    return AwaitExitWithZero("Close");
 }

@@ -79,6 +79,9 @@ protected:
     ChildProcess updater;
 
 private:
+    // The program ends within EXIT_MS of the press named, with exit code 0.
+    ::testing::AssertionResult AwaitExitWithZero(const char* pressed);
+
     // What a failure adds when the updater has ended: a window gone with its program says
     // nothing else of why (the handheld's stand-in ends a program it refuses with 120).
     std::string UpdaterEnded();

@@ -87,6 +87,14 @@ void WatchBar() {
         SetWindowLongPtrW(g_hProgress, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(NoteBarPosition)));
 }
 
+// A press of each button, as rows of a table. Close last: a window that it closes would be
+// gone for any row after it.
+struct ButtonPress {
+    const char* name;
+    HWND* button;
+};
+const ButtonPress START_THEN_CLOSE[] = {{"Start", &g_hStartButton}, {"Close", &g_hCloseButton}};
+
 class RunControl : public harness::MainWindowTest {
 protected:
     void SetUp() override {
@@ -194,13 +202,7 @@ TEST_F(RunControl, TwoQuickPressesOfStartStartOneRun) {
 // is still going: a Start starts no second run, a Close cancels and leaves the window, and
 // the report then shows the run's last status on the idle window.
 TEST_F(RunControl, AStartOrCloseQueuedBehindARunThatFailsAtOnceFindsItsRunGoing) {
-    struct Case {
-        const char* name;
-        HWND* button;
-    };
-    // Close last: a window that it closed would be gone for any row after it.
-    const Case cases[] = {{"Start", &g_hStartButton}, {"Close", &g_hCloseButton}};
-    for (const Case& c : cases) {
+    for (const ButtonPress& c : START_THEN_CLOSE) {
         SCOPED_TRACE(c.name);
         fake::ResetWorld();
         PressLater(g_hStartButton);
@@ -230,13 +232,7 @@ TEST_F(RunControl, AStartOrCloseQueuedBehindARunThatFailsAtOnceFindsItsRunGoing)
 // but the run's thread has not ended yet (held here, as on a loaded machine): a press in
 // that moment is not lost. Start begins the next run; Close closes the window.
 TEST_F(RunControl, APressAfterTheReportWhileTheThreadStillEndsIsNotLost) {
-    struct Case {
-        const char* name;
-        HWND* button;
-    };
-    // Close last: the window it closes is gone for any row after it.
-    const Case cases[] = {{"Start", &g_hStartButton}, {"Close", &g_hCloseButton}};
-    for (const Case& c : cases) {
+    for (const ButtonPress& c : START_THEN_CLOSE) {
         SCOPED_TRACE(c.name);
         fake::ResetWorld();
         fake::HoldThreadEnds(400);
