@@ -366,7 +366,7 @@ protected:
         hung_ = hung_ || (!ended && !window.IsIdle());
         EXPECT_TRUE(ended);
         EXPECT_EQ(window.ProgressPosition(), 0);
-        EXPECT_EQ(TimeLine(), L"");
+        EXPECT_TRUE(AwaitEmptyTimeLine());
     }
 
     void ExpectExit() {

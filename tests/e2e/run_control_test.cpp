@@ -60,7 +60,7 @@ TEST_F(RunControl, CancelStopsTheRunAfterTheChunkOnItsWay) {
 
     ASSERT_TRUE(AwaitEnd(L"Cancelled", STEP_MS));
     EXPECT_EQ(window.ProgressPosition(), 0);
-    EXPECT_EQ(TimeLine(), L"");
+    EXPECT_TRUE(AwaitEmptyTimeLine());
 
     ExpectNothingBeyondTheChunkInFlight(receiver, shown);
     EXPECT_EQ(receiver.Fact("VERDICT"), "ROM differs");

@@ -152,7 +152,7 @@ TEST_P(RunEnds, ShowingItsOutcomeWithTheWindowIdleAgain) {
 
         ASSERT_TRUE(AwaitEnd(outcome.status, RUN_MS));
         EXPECT_EQ(window.ProgressPosition(), 0);
-        EXPECT_EQ(TimeLine(), L"");
+        EXPECT_TRUE(AwaitEmptyTimeLine());
         EXPECT_TRUE(CloseAndAwaitExit());
     }
 

@@ -34,6 +34,9 @@ constexpr unsigned MAX_TIME_SHOWN = 120;  // seconds; no run here is estimated l
 // An idle window repaints its status line at once: one that stays unreadable this long will
 // not be read, and waiting out the run's limit would only delay the failure.
 constexpr DWORD UNREADABLE_MS = 10000;
+// An ended run's time line is painted with the window's next turn; a busy machine may delay
+// that turn, not this long.
+constexpr DWORD EMPTY_TIME_LINE_MS = 2000;
 const char EVIDENCE_DIRECTORY[] = VANDREL_BIN_DIR "/evidence";
 
 // Wine's names of files on the host ("Z:/work/...") as the host names them.
@@ -264,6 +267,14 @@ std::wstring UpdaterWorld::StatusLine() const {
 
 std::wstring UpdaterWorld::TimeLine() const {
     return lines_->ReadTime(TimeLines(MAX_TIME_SHOWN));
+}
+
+::testing::AssertionResult UpdaterWorld::AwaitEmptyTimeLine() const {
+    std::wstring seen;
+    if (WaitFor([&] { return (seen = TimeLine()).empty(); }, EMPTY_TIME_LINE_MS)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the time line still reads \"" << seen << "\"";
 }
 
 ::testing::AssertionResult UpdaterWorld::AwaitExitWithZero(const char* pressed) {

@@ -71,6 +71,10 @@ protected:
     std::wstring StatusLine() const;
     std::wstring TimeLine() const;
 
+    // Waits a moment for the time line to be drawn empty, as it is once a run has ended: the
+    // run clears it last, and the window may paint it only after it has shown the run's end.
+    ::testing::AssertionResult AwaitEmptyTimeLine() const;
+
     // Presses Close on the idle window: the program must end, with exit code 0.
     ::testing::AssertionResult CloseAndAwaitExit();
 
