@@ -30,9 +30,9 @@ set(CMAKE_CXX_FLAGS_INIT "-march=i486 -D_WIN32_WCE=0x300 -DUNDER_CE -include ${V
 set(CMAKE_RC_FLAGS_INIT "-D_WIN32_WCE=0x300 -DUNDER_CE")
 
 # No C runtime and no desktop library: the program's own start-up code, the import
-# libraries made from the table of the handheld's calls, and the compiler's helpers. The handheld lays a
-# program out from 0x10000 in its process slot of 32 MB, and takes every thread's stack
-# reserve from the image: its own default, 64 KB.
+# libraries made from the table of the handheld's calls, and the compiler's helpers. The
+# handheld lays a program out from 0x10000 in its process slot of 32 MB, and takes every
+# thread's stack reserve from the image: its own default, 64 KB.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-nostdlib -Wl,--subsystem,wince:3.0 -Wl,-e,_WinMainCRTStartup \
 -Wl,--image-base,0x10000 -Wl,--stack,65536")
 set(CMAKE_CXX_STANDARD_LIBRARIES "-lgcc" CACHE STRING "" FORCE)

@@ -136,14 +136,14 @@ def write_arm_stubs(out, imported):
 
 def import_table(imported, slot_prefix, symbol_prefix, section):
     """Assembler text of HANDHELD_IMPORTS: a row of two words for each call, its slot's address
-    and its name's, then a row of zeros, then the names."""
+    and its name's, then a row of zeros, then the names, as the program's wide strings."""
     rows, names = [], []
     for names_imported in imported.values():
         for imported_as in names_imported:
             label = "import_name_%d" % len(names)
             rows.append("    .long %s%s, %s\n" % (slot_prefix, imported_as, label))
             # A name decorated as __stdcall is shown bare, as the handheld exports it.
-            names.append('%s:\n    .asciz "%s"\n' % (label, imported_as.split("@")[0]))
+            names.append('%s:\n    .string16 "%s"\n' % (label, imported_as.split("@")[0]))
     table = symbol_prefix + IMPORT_TABLE
     return ("    .section %s\n    .balign 4\n    .global %s\n%s:\n" % (section, table, table)
             + "".join(rows) + "    .long 0, 0\n" + "".join(names))

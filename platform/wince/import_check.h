@@ -11,16 +11,13 @@
 // One imported call: the slot the loader fills with its address, and its name as imported.
 struct HandheldImport {
     const void* const volatile* slot;  // read as the loader left it
-    const char* name;
+    const wchar_t* name;
 };
 
 // Every call the program imports, ended by an entry whose slot is null. Made by the link
 // from the calls the program's objects make (tools/handheld_imports.py writes it beside the
 // imports themselves).
 extern "C" const HandheldImport HANDHELD_IMPORTS[];
-
-// The first import in imports whose slot the loader left 0, or null when every one is filled.
-const HandheldImport* FindMissingImport(const HandheldImport* imports);
 
 // True when the handheld has every call the program imports. Otherwise it says so first, in
 // the box "This handheld lacks NAME, which the update needs" (no owner window, the program's
