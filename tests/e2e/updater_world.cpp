@@ -105,7 +105,6 @@ std::vector<char> ReadFileBytes(const wchar_t* path) {
 }  // namespace
 
 void UpdaterWorld::SetUp() {
-    desktopProgram_ = UPDATER_PROGRAM;
     statusMessages_ = StatusMessages(UPDATER_PORT);
     ASSERT_TRUE(ClearActiveDrivers());
     Drain(UPDATER_PORT);
@@ -134,7 +133,6 @@ void UpdaterWorld::TearDown() {
 
 bool UpdaterWorld::Use(Program program) {
     program_ = program;
-    desktopProgram_ = UPDATER_PROGRAM;
     switch (program) {
         case Program::DESKTOP:
             return true;
@@ -143,7 +141,6 @@ bool UpdaterWorld::Use(Program program) {
                    GetFileAttributesW(HANDHELD_LOADER) != INVALID_FILE_ATTRIBUTES;
         case Program::DESKTOP_ROM_DAMAGED:
         case Program::DESKTOP_LOADER_DAMAGED:
-            desktopProgram_ = DAMAGED_PROGRAM;
             EXPECT_TRUE(
                 WriteDamagedCopy(program == Program::DESKTOP_ROM_DAMAGED ? ROM_FILE : LOADER_FILE));
             return true;
@@ -156,7 +153,9 @@ bool UpdaterWorld::StartUpdater(ChildProcess& copy) const {
         return copy.Start(HANDHELD_LOADER, std::wstring(L"\"") + HANDHELD_PROGRAM + L"\"",
                           HANDHELD_DIRECTORY);
     }
-    return copy.Start(desktopProgram_, L"", UPDATER_DIRECTORY);
+    const bool damaged =
+        program_ == Program::DESKTOP_ROM_DAMAGED || program_ == Program::DESKTOP_LOADER_DAMAGED;
+    return copy.Start(damaged ? DAMAGED_PROGRAM : UPDATER_PROGRAM, L"", UPDATER_DIRECTORY);
 }
 
 ::testing::AssertionResult UpdaterWorld::LaunchLacking(const wchar_t* call, const std::wstring& box,

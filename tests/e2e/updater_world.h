@@ -91,7 +91,6 @@ private:
     std::string UpdaterEnded();
 
     Program program_ = Program::DESKTOP;
-    std::wstring desktopProgram_;  // the desktop's vandrel.exe, or the damaged copy of it
     std::unique_ptr<ScreenLines> lines_;
     std::vector<std::wstring> statusMessages_;
 };
